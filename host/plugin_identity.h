@@ -1,0 +1,10 @@
+#pragma once
+// The plugin's identity texts, reported to both host generations.
+
+namespace sfh56 {
+
+inline constexpr char kPluginName[] = "Plonix SFH-56 device";
+inline constexpr char kPluginDescription[] = "SFH-56 driver, written by Plonix Quorvel";
+inline constexpr char kPluginVersion[] = "1.15";
+
+}  // namespace sfh56

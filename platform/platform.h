@@ -1,0 +1,33 @@
+#pragma once
+// The platform seam: everything the plugin needs from the operating system.
+// platform/win32/ implements it with the Win32 API (the product DLL); platform/sim/
+// implements it in memory on a virtual clock (native tests, tools, benchmarks).
+
+#include "platform/counters.h"
+#include "platform/files.h"
+#include "platform/host_ipc.h"
+#include "platform/modules.h"
+#include "platform/registry.h"
+#include "platform/serial_port.h"
+#include "platform/sync.h"
+#include "platform/ui.h"
+
+namespace sfh56::platform {
+
+// The platform's operating-system version: Windows 9x or NT.
+inline constexpr int kPlatformWin32Windows = 1;  // VER_PLATFORM_WIN32_WINDOWS
+inline constexpr int kPlatformWin32Nt = 2;
+
+struct Platform {
+  Counters& counters;
+  Scheduler& scheduler;
+  SerialPorts& serial_ports;
+  Registry& registry;
+  MessageBoxes& message_boxes;
+  HostIpc& host_ipc;
+  Files& files;
+  Modules& modules;
+  int platform_id = kPlatformWin32Nt;
+};
+
+}  // namespace sfh56::platform

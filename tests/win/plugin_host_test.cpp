@@ -1,0 +1,373 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "tools/plugin-host/host_emulator.h"
+#include "tools/plugin-host/plugin_host_args.h"
+
+namespace sfh56::tools {
+namespace {
+
+// Build-tree paths arrive as Unix paths; Wine shows the root file system as drive Z:.
+std::string WindowsPath(std::string path) {
+  if (!path.empty() && path[0] == '/') path = "Z:" + path;
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return path;
+}
+
+const std::string kFakePlugin = WindowsPath(SFH_FAKE_PLUGIN);
+const std::string kPluginHostExe = WindowsPath(SFH_PLUGIN_HOST_EXE);
+// Only a safety limit for a broken build: the fake delivers its codes at once.
+constexpr DWORD kSafetyTimeoutMs = 20000;
+
+// ---------------------------------------------------------------------------------------
+// Command line.
+
+ParsedArgs Parse(std::vector<std::string> words) {
+  return ParseHostArgs(words);
+}
+
+TEST(PluginHostArgs, DefaultsToTheNewerHostListeningUntilInputEnds) {
+  ParsedArgs parsed = Parse({"x.dll"});
+  ASSERT_TRUE(parsed.args);
+  EXPECT_EQ(parsed.args->generation, HostGeneration::kNewer);
+  EXPECT_FALSE(parsed.args->seconds);
+  EXPECT_EQ(parsed.args->plugin_path, "x.dll");
+  EXPECT_EQ(parsed.args->old_level, 0);
+}
+
+TEST(PluginHostArgs, ReadsEveryOption) {
+  ParsedArgs parsed =
+      Parse({"--host", "old", "--seconds", "3", "--old-level", "1", "--version-call",
+             "--version-call", "--translate", "--config", "--events", "4", "--verbose", "p.dll"});
+  ASSERT_TRUE(parsed.args) << parsed.error;
+  EXPECT_EQ(parsed.args->generation, HostGeneration::kOlder);
+  EXPECT_EQ(parsed.args->seconds, 3);
+  EXPECT_EQ(parsed.args->old_level, 1);
+  EXPECT_EQ(parsed.args->support_calls, 2);
+  EXPECT_EQ(parsed.args->max_events, 4);
+  EXPECT_TRUE(parsed.args->translate && parsed.args->configure && parsed.args->verbose);
+}
+
+TEST(PluginHostArgs, RefusesUnusableCommandLines) {
+  const std::vector<std::vector<std::string>> bad = {
+      {},
+      {"--seconds", "x.dll"},
+      {"--seconds", "-1", "x.dll"},
+      {"--seconds", "5s", "x.dll"},
+      {"--seconds", "", "x.dll"},
+      {"--host", "middle", "x.dll"},
+      {"--host"},
+      {"--old-level", "2", "--host", "old", "x.dll"},
+      {"--old-level", "1", "x.dll"},  // only the older host has levels
+      {"--version-call", "x.dll"},
+      {"--frobnicate", "x.dll"},
+      {"a.dll", "b.dll"},
+  };
+  for (const auto& words : bad) {
+    ParsedArgs parsed = Parse(words);
+    EXPECT_FALSE(parsed.args) << (words.empty() ? "(nothing)" : words[0]);
+    EXPECT_FALSE(parsed.error.empty());
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// The emulator in this process, against the fake plugin.
+
+class RecordingSink : public HostEventSink {
+ public:
+  RecordingSink() { enough_ = CreateEventA(nullptr, TRUE, FALSE, nullptr); }
+  ~RecordingSink() override { CloseHandle(enough_); }
+  void OnEvent(const HostEvent& event) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    events_.push_back(event);
+    if (events_.size() >= wanted_) SetEvent(enough_);
+  }
+  void OnTranslate(const std::string& text) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    translations_.push_back(text);
+  }
+  std::vector<HostEvent> events() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return events_;
+  }
+  std::vector<std::string> translations() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return translations_;
+  }
+  HANDLE enough() const { return enough_; }
+
+ private:
+  std::mutex mutex_;
+  std::vector<HostEvent> events_;
+  std::vector<std::string> translations_;
+  size_t wanted_ = 3;
+  HANDLE enough_;
+};
+
+void ExpectFixedCodes(const std::vector<HostEvent>& events, intptr_t device, EventPath path) {
+  ASSERT_EQ(events.size(), 3u);
+  const char* codes[] = {"1A2B", "48B7", "C0DE"};
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(events[i].code, codes[i]);
+    EXPECT_EQ(events[i].device, device);
+    EXPECT_EQ(events[i].path, path);
+    EXPECT_EQ(events[i].text, "");
+  }
+}
+
+TEST(PluginHostEmulator, NewerHostGetsCodesFromItsEventFunction) {
+  RecordingSink sink;
+  PluginHost host({HostGeneration::kNewer, false, false}, sink);
+  std::string error;
+  ASSERT_TRUE(host.Load(kFakePlugin, &error)) << error;
+  EXPECT_EQ(host.Name(), "Fake test plugin");
+  EXPECT_EQ(host.Version(), "0.1");
+  EXPECT_EQ(host.Open(), 1);
+  EXPECT_EQ(host.requested_api_result(), 1);
+  EXPECT_EQ(host.devicenum_result(), 207);
+  EXPECT_EQ(host.Start(), 1);
+  HANDLE enough = sink.enough();
+  EXPECT_EQ(host.PumpUntil(&enough, 1, kSafetyTimeoutMs), 0);
+  EXPECT_EQ(host.Stop(), 1);
+  EXPECT_EQ(host.Close(), 1);
+  ExpectFixedCodes(sink.events(), 207, EventPath::kEventFunction);
+  EXPECT_TRUE(sink.translations().empty());  // no translation offered
+}
+
+TEST(PluginHostEmulator, OlderHostWithoutSharedMemoryGetsCopyData) {
+  RecordingSink sink;
+  PluginHost host({HostGeneration::kOlder, false, false}, sink);
+  std::string error;
+  ASSERT_TRUE(host.Load(kFakePlugin, &error)) << error;
+  EXPECT_EQ(host.Description(), "Plugin that delivers three fixed codes");
+  EXPECT_EQ(host.Open(), std::nullopt);
+  EXPECT_EQ(host.DeviceNumber(), 7);
+  EXPECT_EQ(host.Start(), -1);
+  HANDLE enough = sink.enough();
+  EXPECT_EQ(host.PumpUntil(&enough, 1, kSafetyTimeoutMs), 0);
+  EXPECT_EQ(host.Stop(), -1);
+  EXPECT_EQ(host.Close(), std::nullopt);
+  ExpectFixedCodes(sink.events(), 7, EventPath::kCopyData);
+}
+
+// Three codes pass only if the host releases the semaphore after each one.
+TEST(PluginHostEmulator, OlderHostWithSharedMemoryReadsTheViewAndReleasesTheSemaphore) {
+  RecordingSink sink;
+  PluginHost host({HostGeneration::kOlder, true, false}, sink);
+  std::string error;
+  ASSERT_TRUE(host.Load(kFakePlugin, &error)) << error;
+  host.Open();
+  EXPECT_EQ(host.Start(), -1);
+  HANDLE enough = sink.enough();
+  EXPECT_EQ(host.PumpUntil(&enough, 1, kSafetyTimeoutMs), 0);
+  host.Stop();
+  host.Close();
+  ExpectFixedCodes(sink.events(), 7, EventPath::kSharedMemory);
+}
+
+TEST(PluginHostEmulator, OlderHostHandlesTheRegisteredMessageAndTranslates) {
+  RecordingSink sink;
+  PluginHost host({HostGeneration::kOlder, true, true}, sink);
+  std::string error;
+  ASSERT_TRUE(host.Load(kFakePlugin, &error)) << error;
+  EXPECT_EQ(host.CallSupportFunctions(), 2);
+  EXPECT_EQ(host.CallSupportFunctions(), 2);  // now on the registered message
+  host.Open();
+  EXPECT_EQ(host.Start(), -1);
+  HANDLE enough = sink.enough();
+  EXPECT_EQ(host.PumpUntil(&enough, 1, kSafetyTimeoutMs), 0);
+  host.Stop();
+  host.Close();
+  ExpectFixedCodes(sink.events(), 7, EventPath::kSharedMemory);
+  EXPECT_EQ(sink.translations(), std::vector<std::string>{"fake start"});
+}
+
+TEST(PluginHostEmulator, ClosesAndUnloadsAPluginLeftRunning) {
+  RecordingSink sink;
+  {
+    PluginHost host({HostGeneration::kOlder, false, false}, sink);
+    std::string error;
+    ASSERT_TRUE(host.Load(kFakePlugin, &error)) << error;
+    host.Open();
+    host.Start();
+  }
+  // A later host in the same process works again.
+  PluginHost host({HostGeneration::kNewer, false, false}, sink);
+  std::string error;
+  EXPECT_TRUE(host.Load(kFakePlugin, &error)) << error;
+}
+
+TEST(PluginHostEmulator, ReportsMissingFilesAndEntryPoints) {
+  RecordingSink sink;
+  PluginHost host({HostGeneration::kNewer, false, false}, sink);
+  std::string error;
+  EXPECT_FALSE(host.Load("Z:\\nonexistent\\nothing.dll", &error));
+  EXPECT_NE(error.find("cannot load"), std::string::npos) << error;
+  EXPECT_FALSE(host.Load("kernel32.dll", &error));
+  EXPECT_NE(error.find("lacks the entry points gir_name"), std::string::npos) << error;
+}
+
+// ---------------------------------------------------------------------------------------
+// The plugin-host program, run as a separate process.
+
+struct ToolRun {
+  DWORD exit_code = 0xFFFFFFFF;
+  std::string out;
+  std::string err;
+};
+
+std::string ReadAll(HANDLE pipe) {
+  std::string text;
+  char buffer[4096];
+  DWORD read = 0;
+  while (ReadFile(pipe, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+    text.append(buffer, read);
+  }
+  return text;
+}
+
+// Runs plugin-host with `arguments`; its standard input ends at once.
+ToolRun RunTool(const std::string& arguments) {
+  ToolRun run;
+  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+  HANDLE out_read, out_write, err_read, err_write, in_read, in_write;
+  if (!CreatePipe(&out_read, &out_write, &inherit, 0) ||
+      !CreatePipe(&err_read, &err_write, &inherit, 0) ||
+      !CreatePipe(&in_read, &in_write, &inherit, 0)) {
+    return run;
+  }
+  SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(err_read, HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(in_write, HANDLE_FLAG_INHERIT, 0);
+  CloseHandle(in_write);
+
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = in_read;
+  startup.hStdOutput = out_write;
+  startup.hStdError = err_write;
+  std::string command = "\"" + kPluginHostExe + "\" " + arguments;
+  PROCESS_INFORMATION process = {};
+  BOOL created = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                nullptr, &startup, &process);
+  CloseHandle(out_write);
+  CloseHandle(err_write);
+  CloseHandle(in_read);
+  if (created) {
+    run.out = ReadAll(out_read);
+    run.err = ReadAll(err_read);
+    WaitForSingleObject(process.hProcess, kSafetyTimeoutMs);
+    GetExitCodeProcess(process.hProcess, &run.exit_code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  CloseHandle(out_read);
+  CloseHandle(err_read);
+  return run;
+}
+
+std::string Lines(std::initializer_list<const char*> lines) {
+  std::string text;
+  for (const char* line : lines) text += std::string(line) + "\n";
+  return text;
+}
+
+std::string Plugin() {
+  return "\"" + kFakePlugin + "\"";
+}
+
+TEST(PluginHostTool, NewerHostPrintsIdentityResultsAndEvents) {
+  ToolRun run = RunTool("--seconds 1 " + Plugin());
+  EXPECT_EQ(run.exit_code, 0u) << run.err;
+  EXPECT_EQ(run.out,
+            Lines({"name Fake test plugin", "description Plugin that delivers three fixed codes",
+                   "version 0.1", "start 1", "event 1A2B device 207", "event 48B7 device 207",
+                   "event C0DE device 207", "stop 1", "close 1"}));
+}
+
+TEST(PluginHostTool, OlderHostWithoutSharedMemory) {
+  ToolRun run = RunTool("--host old --old-level 0 --seconds 1 " + Plugin());
+  EXPECT_EQ(run.exit_code, 0u) << run.err;
+  EXPECT_EQ(run.out,
+            Lines({"name Fake test plugin", "description Plugin that delivers three fixed codes",
+                   "version 0.1", "start -1", "event 1A2B device 7", "event 48B7 device 7",
+                   "event C0DE device 7", "stop -1", "close -"}));
+}
+
+TEST(PluginHostTool, OlderHostWithSharedMemory) {
+  ToolRun run = RunTool("--host old --old-level 1 --seconds 1 " + Plugin());
+  EXPECT_EQ(run.exit_code, 0u) << run.err;
+  EXPECT_EQ(run.out,
+            Lines({"name Fake test plugin", "description Plugin that delivers three fixed codes",
+                   "version 0.1", "start -1", "event 1A2B device 7", "event 48B7 device 7",
+                   "event C0DE device 7", "stop -1", "close -"}));
+}
+
+TEST(PluginHostTool, OlderHostOptionalCallsAndTranslation) {
+  ToolRun run = RunTool(
+      "--host old --old-level 1 --version-call --version-call --translate --config "
+      "--verbose --events 3 --seconds 60 " +
+      Plugin());
+  EXPECT_EQ(run.exit_code, 0u) << run.err;
+  EXPECT_EQ(run.out, Lines({"name Fake test plugin",
+                            "description Plugin that delivers three fixed codes", "version 0.1",
+                            "support 2", "support 2", "devicenum 7", "translate fake configure",
+                            "config -1", "translate fake start", "start -1", "event 1A2B device 7",
+                            "event 48B7 device 7", "event C0DE device 7", "stop -1", "close -"}));
+}
+
+TEST(PluginHostTool, NewerHostOptionalCallsAndTranslation) {
+  ToolRun run = RunTool("--translate --config --verbose --events 3 --seconds 60 " + Plugin());
+  EXPECT_EQ(run.exit_code, 0u) << run.err;
+  EXPECT_EQ(run.out,
+            Lines({"name Fake test plugin", "description Plugin that delivers three fixed codes",
+                   "version 0.1", "requested_api 1", "devicenum 207", "open 1",
+                   "translate fake configure", "config -", "translate fake start", "start 1",
+                   "event 1A2B device 207", "event 48B7 device 207", "event C0DE device 207",
+                   "stop 1", "close 1"}));
+}
+
+// Without --seconds the host listens until its input ends, here at once; the codes may
+// or may not have arrived by then, but the host stops and closes the plugin cleanly.
+TEST(PluginHostTool, ListensUntilInputEnds) {
+  for (const char* host : {"new", "old --old-level 0", "old --old-level 1"}) {
+    ToolRun run = RunTool(std::string("--host ") + host + " " + Plugin());
+    EXPECT_EQ(run.exit_code, 0u) << host << run.err;
+    EXPECT_EQ(run.out.rfind("name Fake test plugin\n", 0), 0u) << run.out;
+    EXPECT_NE(run.out.find("\nstart "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\nstop "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\nclose "), std::string::npos) << run.out;
+  }
+}
+
+TEST(PluginHostTool, BadUsageExitsWithTwo) {
+  for (const char* arguments : {"", "--seconds soon x.dll", "--host sideways x.dll"}) {
+    ToolRun run = RunTool(arguments);
+    EXPECT_EQ(run.exit_code, 2u) << arguments;
+    EXPECT_NE(run.err.find("usage: plugin-host"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "");
+  }
+}
+
+TEST(PluginHostTool, UnloadablePluginExitsWithOne) {
+  ToolRun missing = RunTool("--seconds 1 Z:\\nonexistent\\nothing.dll");
+  EXPECT_EQ(missing.exit_code, 1u);
+  EXPECT_NE(missing.err.find("cannot load"), std::string::npos) << missing.err;
+  ToolRun foreign = RunTool("--host old --seconds 1 kernel32.dll");
+  EXPECT_EQ(foreign.exit_code, 1u);
+  EXPECT_NE(foreign.err.find("lacks the entry points h_support_functions"), std::string::npos)
+      << foreign.err;
+  EXPECT_EQ(foreign.out, "");
+}
+
+}  // namespace
+}  // namespace sfh56::tools

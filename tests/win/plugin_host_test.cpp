@@ -23,7 +23,8 @@ std::string WindowsPath(std::string path) {
 }
 
 const std::string kFakePlugin = WindowsPath(SFH_FAKE_PLUGIN);
-const std::string kPluginHostExe = WindowsPath(SFH_PLUGIN_HOST_EXE);
+const std::string kPluginHostExe = WindowsPath(SFH_PLUGIN_HOST_EXE);  // FileVersion 3.5.0.0
+const std::string kPluginHost309Exe = WindowsPath(SFH_PLUGIN_HOST_309_EXE);
 // Only a safety limit for a broken build: the fake delivers its codes at once.
 constexpr DWORD kSafetyTimeoutMs = 20000;
 
@@ -44,9 +45,9 @@ TEST(PluginHostArgs, DefaultsToTheNewerHostListeningUntilInputEnds) {
 }
 
 TEST(PluginHostArgs, ReadsEveryOption) {
-  ParsedArgs parsed =
-      Parse({"--host", "old", "--seconds", "3", "--old-level", "1", "--version-call",
-             "--version-call", "--translate", "--config", "--events", "4", "--verbose", "p.dll"});
+  ParsedArgs parsed = Parse({"--host", "old", "--seconds", "3", "--old-level", "1",
+                             "--version-call", "--version-call", "--translate", "--config",
+                             "--events", "4", "--verbose", "--answer-boxes", "retry", "p.dll"});
   ASSERT_TRUE(parsed.args) << parsed.error;
   EXPECT_EQ(parsed.args->generation, HostGeneration::kOlder);
   EXPECT_EQ(parsed.args->seconds, 3);
@@ -54,6 +55,7 @@ TEST(PluginHostArgs, ReadsEveryOption) {
   EXPECT_EQ(parsed.args->support_calls, 2);
   EXPECT_EQ(parsed.args->max_events, 4);
   EXPECT_TRUE(parsed.args->translate && parsed.args->configure && parsed.args->verbose);
+  EXPECT_EQ(parsed.args->answer_boxes, "retry");
 }
 
 TEST(PluginHostArgs, RefusesUnusableCommandLines) {
@@ -70,6 +72,8 @@ TEST(PluginHostArgs, RefusesUnusableCommandLines) {
       {"--version-call", "x.dll"},
       {"--frobnicate", "x.dll"},
       {"a.dll", "b.dll"},
+      {"--answer-boxes", "maybe", "x.dll"},
+      {"--events", "x.dll"},
   };
   for (const auto& words : bad) {
     ParsedArgs parsed = Parse(words);
@@ -173,13 +177,13 @@ TEST(PluginHostEmulator, OlderHostWithSharedMemoryReadsTheViewAndReleasesTheSema
   ExpectFixedCodes(sink.events(), 7, EventPath::kSharedMemory);
 }
 
-TEST(PluginHostEmulator, OlderHostHandlesTheRegisteredMessageAndTranslates) {
+// This test program has no version resource: to the plugin it is a host older than 3.1.
+TEST(PluginHostEmulator, OlderHostPassesItsSupportRecordWithTheTranslationFunction) {
   RecordingSink sink;
   PluginHost host({HostGeneration::kOlder, true, true}, sink);
   std::string error;
   ASSERT_TRUE(host.Load(kFakePlugin, &error)) << error;
-  EXPECT_EQ(host.CallSupportFunctions(), 2);
-  EXPECT_EQ(host.CallSupportFunctions(), 2);  // now on the registered message
+  EXPECT_EQ(host.CallSupportFunctions(), 1);
   host.Open();
   EXPECT_EQ(host.Start(), -1);
   HANDLE enough = sink.enough();
@@ -235,7 +239,7 @@ std::string ReadAll(HANDLE pipe) {
 }
 
 // Runs plugin-host with `arguments`; its standard input ends at once.
-ToolRun RunTool(const std::string& arguments) {
+ToolRun RunTool(const std::string& arguments, const std::string& program = kPluginHostExe) {
   ToolRun run;
   SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
   HANDLE out_read, out_write, err_read, err_write, in_read, in_write;
@@ -255,7 +259,7 @@ ToolRun RunTool(const std::string& arguments) {
   startup.hStdInput = in_read;
   startup.hStdOutput = out_write;
   startup.hStdError = err_write;
-  std::string command = "\"" + kPluginHostExe + "\" " + arguments;
+  std::string command = "\"" + program + "\" " + arguments;
   PROCESS_INFORMATION process = {};
   BOOL created = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
                                 nullptr, &startup, &process);
@@ -315,25 +319,52 @@ TEST(PluginHostTool, OlderHostWithSharedMemory) {
 TEST(PluginHostTool, OlderHostOptionalCallsAndTranslation) {
   ToolRun run = RunTool(
       "--host old --old-level 1 --version-call --version-call --translate --config "
-      "--verbose --events 3 --seconds 60 " +
+      "--answer-boxes ok --verbose --events 3 --seconds 60 " +
       Plugin());
   EXPECT_EQ(run.exit_code, 0u) << run.err;
-  EXPECT_EQ(run.out, Lines({"name Fake test plugin",
-                            "description Plugin that delivers three fixed codes", "version 0.1",
-                            "support 2", "support 2", "devicenum 7", "translate fake configure",
-                            "config -1", "translate fake start", "start -1", "event 1A2B device 7",
-                            "event 48B7 device 7", "event C0DE device 7", "stop -1", "close -"}));
+  EXPECT_EQ(
+      run.out,
+      Lines({"name Fake test plugin", "description Plugin that delivers three fixed codes",
+             "version 0.1", "support 2", "support 2", "devicenum 7", "translate fake configure",
+             "box Fake test plugin | [tr] fake configure", "config -1", "translate fake start",
+             "start -1", "event 1A2B device 7 via registered", "event 48B7 device 7 via registered",
+             "event C0DE device 7 via registered", "stop -1", "close -"}));
 }
 
 TEST(PluginHostTool, NewerHostOptionalCallsAndTranslation) {
-  ToolRun run = RunTool("--translate --config --verbose --events 3 --seconds 60 " + Plugin());
+  ToolRun run = RunTool(
+      "--translate --config --answer-boxes cancel --verbose --events 3 "
+      "--seconds 60 " +
+      Plugin());
   EXPECT_EQ(run.exit_code, 0u) << run.err;
   EXPECT_EQ(run.out,
             Lines({"name Fake test plugin", "description Plugin that delivers three fixed codes",
                    "version 0.1", "requested_api 1", "devicenum 207", "open 1",
-                   "translate fake configure", "config -", "translate fake start", "start 1",
-                   "event 1A2B device 207", "event 48B7 device 207", "event C0DE device 207",
-                   "stop 1", "close 1"}));
+                   "translate fake configure", "box Fake test plugin | [tr] fake configure",
+                   "config -", "translate fake start", "start 1",
+                   "event 1A2B device 207 via function", "event 48B7 device 207 via function",
+                   "event C0DE device 207 via function", "stop 1", "close 1"}));
+}
+
+// The first support call at level 1 raises the plugin to level 2 in a host of 3.1 or later;
+// the codes still come through the shared memory with message 2054.
+TEST(PluginHostTool, OlderHostVersionDecidesTheSecondLevel) {
+  ToolRun newer = RunTool(
+      "--host old --old-level 1 --version-call --verbose --events 3 "
+      "--seconds 60 " +
+      Plugin());
+  EXPECT_EQ(newer.exit_code, 0u) << newer.err;
+  EXPECT_NE(newer.out.find("\nsupport 2\n"), std::string::npos) << newer.out;
+  EXPECT_NE(newer.out.find("\nevent C0DE device 7 via shared\n"), std::string::npos) << newer.out;
+
+  ToolRun older = RunTool(
+      "--host old --old-level 1 --version-call --version-call --verbose "
+      "--events 3 --seconds 60 " +
+          Plugin(),
+      kPluginHost309Exe);
+  EXPECT_EQ(older.exit_code, 0u) << older.err;
+  EXPECT_NE(older.out.find("\nsupport 1\nsupport 1\n"), std::string::npos) << older.out;
+  EXPECT_NE(older.out.find("\nevent C0DE device 7 via shared\n"), std::string::npos) << older.out;
 }
 
 // Without --seconds the host listens until its input ends, here at once; the codes may

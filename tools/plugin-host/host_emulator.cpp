@@ -85,8 +85,12 @@ LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
       return TRUE;
     }
     static const UINT registered = RegisterWindowMessageA(kRegisteredMessageName);
-    if (message == kSharedCodeMessage || (registered != 0 && message == registered)) {
-      host->DeliverSharedCode(wparam);
+    if (message == kSharedCodeMessage) {
+      host->DeliverSharedCode(wparam, EventPath::kSharedMemory);
+      return 0;
+    }
+    if (registered != 0 && message == registered) {
+      host->DeliverSharedCode(wparam, EventPath::kSharedMemoryRegistered);
       return 0;
     }
   }
@@ -339,10 +343,10 @@ void PluginHost::Unload() {
   }
 }
 
-void PluginHost::DeliverSharedCode(WPARAM device) {
+void PluginHost::DeliverSharedCode(WPARAM device, EventPath path) {
   HostEvent event;
   event.device = static_cast<intptr_t>(device);
-  event.path = EventPath::kSharedMemory;
+  event.path = path;
   if (view_ != nullptr) event.code = BoundedText(view_, kSharedViewBytes);
   sink_.OnEvent(event);
   // The plugin waits for the semaphore before each write; reading is done, let it write.

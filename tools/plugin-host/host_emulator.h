@@ -40,7 +40,9 @@ struct HostSetup {
   bool translate = false;
 };
 
-enum class EventPath { kEventFunction, kCopyData, kSharedMemory };
+// How a code arrived: the newer host's event function, WM_COPYDATA, or the shared memory
+// announced by the fixed message 2054 or by the registered message.
+enum class EventPath { kEventFunction, kCopyData, kSharedMemory, kSharedMemoryRegistered };
 
 struct HostEvent {
   std::string code;
@@ -103,7 +105,7 @@ class PluginHost {
 
   // Entry points of the host's services; public for the callback trampolines.
   void DeliverFromWindow(const HostEvent& event) { sink_.OnEvent(event); }
-  void DeliverSharedCode(WPARAM device);
+  void DeliverSharedCode(WPARAM device, EventPath path);
   HostEventSink& sink() { return sink_; }
 
  private:

@@ -12,17 +12,27 @@
 #include <string>
 #include <vector>
 
+#include "tools/plugin-host/box_answerer.h"
 #include "tools/plugin-host/host_emulator.h"
 #include "tools/plugin-host/plugin_host_args.h"
 
 namespace sfh56::tools {
 namespace {
 
-// Texts from the plugin go on one line each: control characters would break the format.
+// Texts from the plugin go on one line each: a line break becomes a space, any other
+// control character a question mark.
 std::string Printable(const std::string& text) {
-  std::string out = text;
-  for (char& c : out) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    if (c == '\n' || c == '\r') {
+      out += ' ';
+    } else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+      out += '?';
+    } else {
+      out += c;
+    }
   }
   return out;
 }
@@ -31,12 +41,27 @@ std::string ResultText(std::optional<int> result) {
   return result ? std::to_string(*result) : std::string("-");
 }
 
+const char* PathName(EventPath path) {
+  switch (path) {
+    case EventPath::kEventFunction:
+      return "function";
+    case EventPath::kCopyData:
+      return "copydata";
+    case EventPath::kSharedMemory:
+      return "shared";
+    case EventPath::kSharedMemoryRegistered:
+      return "registered";
+  }
+  return "?";
+}
+
 // Prints lines whole and flushed, whichever thread reports. Events that arrive before
 // the start result is printed wait for it, so the output order does not depend on how
 // soon the plugin's receiver thread runs.
 class LinePrinter : public HostEventSink {
  public:
-  explicit LinePrinter(std::optional<int> max_events) : max_events_(max_events) {
+  LinePrinter(std::optional<int> max_events, bool show_paths)
+      : max_events_(max_events), show_paths_(show_paths) {
     enough_events_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   }
   ~LinePrinter() override { CloseHandle(enough_events_); }
@@ -59,6 +84,7 @@ class LinePrinter : public HostEventSink {
 
   void OnEvent(const HostEvent& event) override {
     std::string line = "event " + Printable(event.code) + " device " + std::to_string(event.device);
+    if (show_paths_) line += std::string(" via ") + PathName(event.path);
     std::lock_guard<std::mutex> lock(mutex_);
     if (started_) {
       Write(line);
@@ -85,6 +111,7 @@ class LinePrinter : public HostEventSink {
   std::vector<std::string> held_;
   int events_ = 0;
   std::optional<int> max_events_;
+  bool show_paths_;
   HANDLE enough_events_ = nullptr;
 };
 
@@ -101,12 +128,19 @@ DWORD WINAPI WatchInputEnd(LPVOID done) {
 }
 
 int Run(const HostArgs& args) {
-  LinePrinter printer(args.max_events);
+  LinePrinter printer(args.max_events, args.verbose);
   HostSetup setup;
   setup.generation = args.generation;
   setup.shared_memory = args.old_level == 1;
   setup.translate = args.translate;
   PluginHost host(setup, printer);
+  std::optional<BoxAnswerer> answerer;
+  if (!args.answer_boxes.empty()) {
+    answerer.emplace(BoxAnswerer::ButtonFromName(args.answer_boxes),
+                     [&printer](const std::string& caption, const std::string& text) {
+                       printer.Line("box " + Printable(caption) + " | " + Printable(text));
+                     });
+  }
 
   std::string error;
   if (!host.Load(args.plugin_path, &error)) {

@@ -61,6 +61,14 @@ ParsedArgs ParseHostArgs(const std::vector<std::string>& words) {
     } else if (word == "--version-call") {
       ++args.support_calls;
       support_given = true;
+    } else if (word == "--answer-boxes") {
+      if (!value(&text)) return {std::nullopt, "--answer-boxes needs a button name"};
+      static const char* const kButtons[] = {"ok",    "cancel", "yes",   "no",
+                                             "retry", "abort",  "ignore"};
+      bool known = false;
+      for (const char* button : kButtons) known = known || text == button;
+      if (!known) return {std::nullopt, "--answer-boxes: no button '" + text + "'"};
+      args.answer_boxes = text;
     } else if (word == "--translate") {
       args.translate = true;
     } else if (word == "--config") {
@@ -85,8 +93,8 @@ ParsedArgs ParseHostArgs(const std::vector<std::string>& words) {
 
 std::string HostUsage() {
   return "usage: plugin-host [--host new|old] [--seconds N] [--events N] [--old-level 0|1]\n"
-         "                   [--version-call]... [--translate] [--config] [--verbose] "
-         "PLUGIN.dll\n"
+         "                   [--version-call]... [--translate] [--config]\n"
+         "                   [--answer-boxes BUTTON] [--verbose] PLUGIN.dll\n"
          "  --host new|old    host generation to play (default new)\n"
          "  --seconds N       listen N seconds (default: until standard input ends)\n"
          "  --events N        stop listening once N events have arrived\n"
@@ -94,7 +102,10 @@ std::string HostUsage() {
          "  --version-call    older host: call h_support_functions (repeat to call again)\n"
          "  --translate       offer a translation function that prefixes \"[tr] \"\n"
          "  --config          call the configuration entry point before starting\n"
-         "  --verbose         also print the results of the other host calls\n";
+         "  --answer-boxes B  press button B (ok, cancel, yes, no, retry, abort, ignore) on\n"
+         "                    every message box or dialog the plugin shows\n"
+         "  --verbose         also print the results of the other host calls, and how each\n"
+         "                    event arrived (via function, copydata, shared, registered)\n";
 }
 
 }  // namespace sfh56::tools

@@ -20,6 +20,9 @@ struct HostArgs {
   int old_level = 0;
   // Older host only: how many times h_support_functions is called before init_device.
   int support_calls = 0;
+  // Button pressed on every message box or dialog the plugin shows ("ok", "cancel", ...);
+  // empty: boxes wait for a user.
+  std::string answer_boxes;
   bool translate = false;
   bool configure = false;
   bool verbose = false;

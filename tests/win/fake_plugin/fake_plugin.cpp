@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #define FAKE_EXPORT extern "C" __declspec(dllexport)
 
@@ -38,19 +40,38 @@ bool g_open = false;
 HANDLE g_thread = nullptr;
 HANDLE g_stop = nullptr;
 char g_translation[1000];
+bool g_host_knows_level_2 = false;
 
-void Translate(const char* text) {
+// The older host supports the second API level from FileVersion 3.1 on.
+bool HostKnowsLevel2() {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  DWORD size = GetFileVersionInfoSizeA(path, nullptr);
+  if (size == 0) return false;
+  std::vector<char> block(size);
+  if (!GetFileVersionInfoA(path, 0, size, block.data())) return false;
+  char* version = nullptr;
+  UINT length = 0;
+  if (!VerQueryValueA(block.data(), "StringFileInfo\\040904E4\\FileVersion",
+                      reinterpret_cast<void**>(&version), &length) ||
+      length == 0) {
+    return false;
+  }
+  return std::atof(version) >= 3.1;
+}
+
+const char* Translate(const char* text) {
   if (g_level == 3) {
     auto fn = reinterpret_cast<TranslateIntoFn>(g_table[12]);
-    if (fn != nullptr) fn(text, g_translation, sizeof(g_translation));
-    return;
+    if (fn != nullptr && fn(text, g_translation, sizeof(g_translation)) == 1) return g_translation;
+    return text;
   }
   auto fn = reinterpret_cast<TranslateIntoFn>(g_record[10]);
-  if (fn != nullptr) {
-    fn(text, g_translation, sizeof(g_translation));
-  } else if (g_translate != nullptr) {
-    g_translate(text);
+  if (fn != nullptr && (fn(text, g_translation, sizeof(g_translation)) & 0xFF) != 0) {
+    return g_translation;
   }
+  if (g_translate != nullptr) return g_translate(text);
+  return text;
 }
 
 void Deliver(const char* code) {
@@ -107,11 +128,17 @@ char* CopyText(const char* text, char* buffer, unsigned max) {
   return buffer;
 }
 
+// Configuration asks the user through a message box, with the translated text.
+void Configure() {
+  MessageBoxA(nullptr, Translate("fake configure"), kName, MB_OKCANCEL | MB_TOPMOST);
+}
+
 }  // namespace
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) {
     g_stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    g_host_knows_level_2 = HostKnowsLevel2();
     g_mapping = OpenFileMappingA(FILE_MAP_WRITE, FALSE, "GirderFileMap6111976");
     if (g_mapping == nullptr) return TRUE;
     g_semaphore = OpenSemaphoreA(SEMAPHORE_ALL_ACCESS, FALSE, "GirderSemaphore6111976");
@@ -164,7 +191,7 @@ FAKE_EXPORT int WINAPI gir_close() {
   return 1;
 }
 FAKE_EXPORT void WINAPI gir_config() {
-  Translate("fake configure");
+  Configure();
 }
 FAKE_EXPORT int WINAPI gir_start() {
   return Start() ? 1 : 0;
@@ -180,8 +207,8 @@ FAKE_EXPORT int WINAPI gir_info(int, int, int) {
   return 1;
 }
 
-// Older generation. This plugin takes every host for version 3.1 or later: the first
-// support call at level 1 raises it to 2, a later one switches to the registered message.
+// Older generation. With a host of version 3.1 or later the first support call raises the
+// level to 2, and a later one switches to the registered message.
 FAKE_EXPORT int WINAPI h_support_functions(void* record) {
   if (record != nullptr) {
     uint32_t count = 0;
@@ -189,8 +216,9 @@ FAKE_EXPORT int WINAPI h_support_functions(void* record) {
     std::memcpy(g_record, record, std::min<size_t>(count, sizeof(g_record)));
     if (g_level == 2) g_message = RegisterWindowMessageA("9FC3EB47-4ED7-41f2-BDE7-955D1BB05D8E");
   }
-  if (g_level == 1) g_level = 2;
-  return g_level == 2 ? 2 : 1;
+  if (!g_host_knows_level_2) return 1;
+  g_level = 2;
+  return 2;
 }
 FAKE_EXPORT void WINAPI init_device(HWND window, void* translate) {
   g_window = window;
@@ -211,7 +239,7 @@ FAKE_EXPORT int WINAPI flush_device() {
   return -1;
 }
 FAKE_EXPORT int WINAPI config_device() {
-  Translate("fake configure");
+  Configure();
   return -1;
 }
 FAKE_EXPORT int WINAPI compare_str(const char* a, const char* b) {

@@ -82,6 +82,13 @@ TEST(PluginHostArgs, RefusesUnusableCommandLines) {
   }
 }
 
+TEST(PluginHostArgs, KeepsEachPluginTextOnOneLine) {
+  EXPECT_EQ(PrintableText("48B7"), "48B7");
+  EXPECT_EQ(PrintableText("No receiver\r\non COM1\n"), "No receiver on COM1 ");
+  EXPECT_EQ(PrintableText(std::string("A\tB\x1b\x7f", 5)), "A?B??");
+  EXPECT_EQ(PrintableText("\xe4\xf6"), "\xe4\xf6");  // ANSI letters pass unchanged
+}
+
 // ---------------------------------------------------------------------------------------
 // The emulator in this process, against the fake plugin.
 
@@ -194,6 +201,31 @@ TEST(PluginHostEmulator, OlderHostPassesItsSupportRecordWithTheTranslationFuncti
   EXPECT_EQ(sink.translations(), std::vector<std::string>{"fake start"});
 }
 
+// Whatever a plugin sends to the older host's window, the host reads only what it was
+// given: a code without its zero is cut at cbData, a missing one is empty, and the shared
+// message without shared memory reports an empty code.
+TEST(PluginHostEmulator, OlderHostWindowReadsMalformedMessagesSafely) {
+  RecordingSink sink;
+  PluginHost host({HostGeneration::kOlder, false, false}, sink);
+  std::string error;
+  ASSERT_TRUE(host.Load(kFakePlugin, &error)) << error;
+  char unterminated[4] = {'A', 'B', 'C', 'D'};
+  COPYDATASTRUCT cut = {0, 2, unterminated};
+  SendMessageA(host.window(), WM_COPYDATA, 7, reinterpret_cast<LPARAM>(&cut));
+  COPYDATASTRUCT no_data = {0, 5, nullptr};
+  SendMessageA(host.window(), WM_COPYDATA, 7, reinterpret_cast<LPARAM>(&no_data));
+  SendMessageA(host.window(), WM_COPYDATA, 7, 0);
+  SendMessageA(host.window(), kSharedCodeMessage, 9, 0);
+  std::vector<HostEvent> events = sink.events();
+  ASSERT_EQ(events.size(), 4u);
+  EXPECT_EQ(events[0].code, "AB");
+  EXPECT_EQ(events[1].code, "");
+  EXPECT_EQ(events[2].code, "");
+  EXPECT_EQ(events[3].code, "");
+  EXPECT_EQ(events[3].device, 9);
+  EXPECT_EQ(events[3].path, EventPath::kSharedMemory);
+}
+
 TEST(PluginHostEmulator, ClosesAndUnloadsAPluginLeftRunning) {
   RecordingSink sink;
   {
@@ -239,7 +271,10 @@ std::string ReadAll(HANDLE pipe) {
 }
 
 // Runs plugin-host with `arguments`; its standard input ends at once.
-ToolRun RunTool(const std::string& arguments, const std::string& program = kPluginHostExe) {
+// With `close_input_after`, standard input stays open until that text has appeared on
+// standard output.
+ToolRun RunTool(const std::string& arguments, const std::string& program = kPluginHostExe,
+                const std::string& close_input_after = "") {
   ToolRun run;
   SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
   HANDLE out_read, out_write, err_read, err_write, in_read, in_write;
@@ -251,7 +286,10 @@ ToolRun RunTool(const std::string& arguments, const std::string& program = kPlug
   SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
   SetHandleInformation(err_read, HANDLE_FLAG_INHERIT, 0);
   SetHandleInformation(in_write, HANDLE_FLAG_INHERIT, 0);
-  CloseHandle(in_write);
+  if (close_input_after.empty()) {
+    CloseHandle(in_write);
+    in_write = nullptr;
+  }
 
   STARTUPINFOA startup = {};
   startup.cb = sizeof(startup);
@@ -267,13 +305,25 @@ ToolRun RunTool(const std::string& arguments, const std::string& program = kPlug
   CloseHandle(err_write);
   CloseHandle(in_read);
   if (created) {
-    run.out = ReadAll(out_read);
+    char buffer[4096];
+    DWORD read = 0;
+    // Lines arrive while the program runs only if it flushes each one.
+    while (in_write != nullptr && ReadFile(out_read, buffer, sizeof(buffer), &read, nullptr) &&
+           read > 0) {
+      run.out.append(buffer, read);
+      if (run.out.find(close_input_after) != std::string::npos) {
+        CloseHandle(in_write);
+        in_write = nullptr;
+      }
+    }
+    run.out += ReadAll(out_read);
     run.err = ReadAll(err_read);
     WaitForSingleObject(process.hProcess, kSafetyTimeoutMs);
     GetExitCodeProcess(process.hProcess, &run.exit_code);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
   }
+  if (in_write != nullptr) CloseHandle(in_write);
   CloseHandle(out_read);
   CloseHandle(err_read);
   return run;
@@ -377,6 +427,25 @@ TEST(PluginHostTool, ListensUntilInputEnds) {
     EXPECT_NE(run.out.find("\nstart "), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("\nstop "), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("\nclose "), std::string::npos) << run.out;
+  }
+}
+
+// The host keeps listening while its input is open: all three codes arrive, line by line,
+// before the input is closed.
+TEST(PluginHostTool, ListensWhileInputIsOpen) {
+  for (const char* host : {"new", "old --old-level 0", "old --old-level 1"}) {
+    ToolRun run = RunTool(std::string("--host ") + host + " " + Plugin(), kPluginHostExe,
+                          "event C0DE device ");
+    EXPECT_EQ(run.exit_code, 0u) << host << run.err;
+    const bool newer = std::string(host) == "new";
+    std::string device = newer ? "207" : "7";
+    std::string expected =
+        Lines({"name Fake test plugin", "description Plugin that delivers three fixed codes",
+               "version 0.1"}) +
+        (newer ? "start 1\n" : "start -1\n") + "event 1A2B device " + device +
+        "\nevent 48B7 device " + device + "\nevent C0DE device " + device + "\n" +
+        (newer ? "stop 1\nclose 1\n" : "stop -1\nclose -\n");
+    EXPECT_EQ(run.out, expected) << host;
   }
 }
 

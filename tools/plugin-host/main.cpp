@@ -19,24 +19,6 @@
 namespace sfh56::tools {
 namespace {
 
-// Texts from the plugin go on one line each: a line break becomes a space, any other
-// control character a question mark.
-std::string Printable(const std::string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    if (c == '\n' || c == '\r') {
-      out += ' ';
-    } else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-      out += '?';
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
 std::string ResultText(std::optional<int> result) {
   return result ? std::to_string(*result) : std::string("-");
 }
@@ -83,7 +65,8 @@ class LinePrinter : public HostEventSink {
   }
 
   void OnEvent(const HostEvent& event) override {
-    std::string line = "event " + Printable(event.code) + " device " + std::to_string(event.device);
+    std::string line =
+        "event " + PrintableText(event.code) + " device " + std::to_string(event.device);
     if (show_paths_) line += std::string(" via ") + PathName(event.path);
     std::lock_guard<std::mutex> lock(mutex_);
     if (started_) {
@@ -95,7 +78,7 @@ class LinePrinter : public HostEventSink {
     if (max_events_ && events_ >= *max_events_) SetEvent(enough_events_);
   }
 
-  void OnTranslate(const std::string& text) override { Line("translate " + Printable(text)); }
+  void OnTranslate(const std::string& text) override { Line("translate " + PrintableText(text)); }
 
   HANDLE enough_events() const { return enough_events_; }
 
@@ -138,7 +121,7 @@ int Run(const HostArgs& args) {
   if (!args.answer_boxes.empty()) {
     answerer.emplace(BoxAnswerer::ButtonFromName(args.answer_boxes),
                      [&printer](const std::string& caption, const std::string& text) {
-                       printer.Line("box " + Printable(caption) + " | " + Printable(text));
+                       printer.Line("box " + PrintableText(caption) + " | " + PrintableText(text));
                      });
   }
 
@@ -148,9 +131,9 @@ int Run(const HostArgs& args) {
     return 1;
   }
   const bool older = args.generation == HostGeneration::kOlder;
-  printer.Line("name " + Printable(host.Name()));
-  printer.Line("description " + Printable(host.Description()));
-  printer.Line("version " + Printable(host.Version()));
+  printer.Line("name " + PrintableText(host.Name()));
+  printer.Line("description " + PrintableText(host.Description()));
+  printer.Line("version " + PrintableText(host.Version()));
   for (int i = 0; i < args.support_calls; ++i) {
     printer.Line("support " + std::to_string(host.CallSupportFunctions()));
   }

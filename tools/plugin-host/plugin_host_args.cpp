@@ -108,4 +108,20 @@ std::string HostUsage() {
          "                    event arrived (via function, copydata, shared, registered)\n";
 }
 
+std::string PrintableText(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    if (c == '\n' || c == '\r') {
+      out += ' ';
+    } else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+      out += '?';
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 }  // namespace sfh56::tools

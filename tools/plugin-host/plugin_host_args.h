@@ -40,4 +40,8 @@ ParsedArgs ParseHostArgs(const std::vector<std::string>& words);
 
 std::string HostUsage();
 
+// Texts from the plugin go on one output line each: a line break becomes a space, any
+// other control character a question mark.
+std::string PrintableText(const std::string& text);
+
 }  // namespace sfh56::tools

@@ -2,29 +2,20 @@
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "tools/plugin-host/host_emulator.h"
 #include "tools/plugin-host/plugin_host_args.h"
+#include "tools/plugin-host/program_run.h"
 
 namespace sfh56::tools {
 namespace {
 
-// Build-tree paths arrive as Unix paths; Wine shows the root file system as drive Z:.
-std::string WindowsPath(std::string path) {
-  if (!path.empty() && path[0] == '/') path = "Z:" + path;
-  for (char& c : path) {
-    if (c == '/') c = '\\';
-  }
-  return path;
-}
-
-const std::string kFakePlugin = WindowsPath(SFH_FAKE_PLUGIN);
-const std::string kPluginHostExe = WindowsPath(SFH_PLUGIN_HOST_EXE);  // FileVersion 3.5.0.0
-const std::string kPluginHost309Exe = WindowsPath(SFH_PLUGIN_HOST_309_EXE);
+const std::string kFakePlugin = WindowsPathFromUnix(SFH_FAKE_PLUGIN);
+const std::string kPluginHostExe = WindowsPathFromUnix(SFH_PLUGIN_HOST_EXE);  // FileVersion 3.5.0.0
+const std::string kPluginHost309Exe = WindowsPathFromUnix(SFH_PLUGIN_HOST_309_EXE);
 // Only a safety limit for a broken build: the fake delivers its codes at once.
 constexpr DWORD kSafetyTimeoutMs = 20000;
 
@@ -254,79 +245,10 @@ TEST(PluginHostEmulator, ReportsMissingFilesAndEntryPoints) {
 // ---------------------------------------------------------------------------------------
 // The plugin-host program, run as a separate process.
 
-struct ToolRun {
-  DWORD exit_code = 0xFFFFFFFF;
-  std::string out;
-  std::string err;
-};
-
-std::string ReadAll(HANDLE pipe) {
-  std::string text;
-  char buffer[4096];
-  DWORD read = 0;
-  while (ReadFile(pipe, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
-    text.append(buffer, read);
-  }
-  return text;
-}
-
-// Runs plugin-host with `arguments`; its standard input ends at once.
-// With `close_input_after`, standard input stays open until that text has appeared on
-// standard output.
-ToolRun RunTool(const std::string& arguments, const std::string& program = kPluginHostExe,
-                const std::string& close_input_after = "") {
-  ToolRun run;
-  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-  HANDLE out_read, out_write, err_read, err_write, in_read, in_write;
-  if (!CreatePipe(&out_read, &out_write, &inherit, 0) ||
-      !CreatePipe(&err_read, &err_write, &inherit, 0) ||
-      !CreatePipe(&in_read, &in_write, &inherit, 0)) {
-    return run;
-  }
-  SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
-  SetHandleInformation(err_read, HANDLE_FLAG_INHERIT, 0);
-  SetHandleInformation(in_write, HANDLE_FLAG_INHERIT, 0);
-  if (close_input_after.empty()) {
-    CloseHandle(in_write);
-    in_write = nullptr;
-  }
-
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = in_read;
-  startup.hStdOutput = out_write;
-  startup.hStdError = err_write;
-  std::string command = "\"" + program + "\" " + arguments;
-  PROCESS_INFORMATION process = {};
-  BOOL created = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                nullptr, &startup, &process);
-  CloseHandle(out_write);
-  CloseHandle(err_write);
-  CloseHandle(in_read);
-  if (created) {
-    char buffer[4096];
-    DWORD read = 0;
-    // Lines arrive while the program runs only if it flushes each one.
-    while (in_write != nullptr && ReadFile(out_read, buffer, sizeof(buffer), &read, nullptr) &&
-           read > 0) {
-      run.out.append(buffer, read);
-      if (run.out.find(close_input_after) != std::string::npos) {
-        CloseHandle(in_write);
-        in_write = nullptr;
-      }
-    }
-    run.out += ReadAll(out_read);
-    run.err = ReadAll(err_read);
-    WaitForSingleObject(process.hProcess, kSafetyTimeoutMs);
-    GetExitCodeProcess(process.hProcess, &run.exit_code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-  }
-  if (in_write != nullptr) CloseHandle(in_write);
-  CloseHandle(out_read);
-  CloseHandle(err_read);
-  return run;
+// Runs plugin-host (or `program`) with `arguments`; see RunProgram for the input.
+ProgramRun RunTool(const std::string& arguments, const std::string& program = kPluginHostExe,
+                   const std::string& close_input_after = "") {
+  return RunProgram("\"" + program + "\" " + arguments, close_input_after);
 }
 
 std::string Lines(std::initializer_list<const char*> lines) {
@@ -340,7 +262,7 @@ std::string Plugin() {
 }
 
 TEST(PluginHostTool, NewerHostPrintsIdentityResultsAndEvents) {
-  ToolRun run = RunTool("--seconds 1 " + Plugin());
+  ProgramRun run = RunTool("--seconds 1 " + Plugin());
   EXPECT_EQ(run.exit_code, 0u) << run.err;
   EXPECT_EQ(run.out,
             Lines({"name Fake test plugin", "description Plugin that delivers three fixed codes",
@@ -349,7 +271,7 @@ TEST(PluginHostTool, NewerHostPrintsIdentityResultsAndEvents) {
 }
 
 TEST(PluginHostTool, OlderHostWithoutSharedMemory) {
-  ToolRun run = RunTool("--host old --old-level 0 --seconds 1 " + Plugin());
+  ProgramRun run = RunTool("--host old --old-level 0 --seconds 1 " + Plugin());
   EXPECT_EQ(run.exit_code, 0u) << run.err;
   EXPECT_EQ(run.out,
             Lines({"name Fake test plugin", "description Plugin that delivers three fixed codes",
@@ -358,7 +280,7 @@ TEST(PluginHostTool, OlderHostWithoutSharedMemory) {
 }
 
 TEST(PluginHostTool, OlderHostWithSharedMemory) {
-  ToolRun run = RunTool("--host old --old-level 1 --seconds 1 " + Plugin());
+  ProgramRun run = RunTool("--host old --old-level 1 --seconds 1 " + Plugin());
   EXPECT_EQ(run.exit_code, 0u) << run.err;
   EXPECT_EQ(run.out,
             Lines({"name Fake test plugin", "description Plugin that delivers three fixed codes",
@@ -367,7 +289,7 @@ TEST(PluginHostTool, OlderHostWithSharedMemory) {
 }
 
 TEST(PluginHostTool, OlderHostOptionalCallsAndTranslation) {
-  ToolRun run = RunTool(
+  ProgramRun run = RunTool(
       "--host old --old-level 1 --version-call --version-call --translate --config "
       "--answer-boxes ok --verbose --events 3 --seconds 60 " +
       Plugin());
@@ -382,7 +304,7 @@ TEST(PluginHostTool, OlderHostOptionalCallsAndTranslation) {
 }
 
 TEST(PluginHostTool, NewerHostOptionalCallsAndTranslation) {
-  ToolRun run = RunTool(
+  ProgramRun run = RunTool(
       "--translate --config --answer-boxes cancel --verbose --events 3 "
       "--seconds 60 " +
       Plugin());
@@ -399,7 +321,7 @@ TEST(PluginHostTool, NewerHostOptionalCallsAndTranslation) {
 // The first support call at level 1 raises the plugin to level 2 in a host of 3.1 or later;
 // the codes still come through the shared memory with message 2054.
 TEST(PluginHostTool, OlderHostVersionDecidesTheSecondLevel) {
-  ToolRun newer = RunTool(
+  ProgramRun newer = RunTool(
       "--host old --old-level 1 --version-call --verbose --events 3 "
       "--seconds 60 " +
       Plugin());
@@ -407,7 +329,7 @@ TEST(PluginHostTool, OlderHostVersionDecidesTheSecondLevel) {
   EXPECT_NE(newer.out.find("\nsupport 2\n"), std::string::npos) << newer.out;
   EXPECT_NE(newer.out.find("\nevent C0DE device 7 via shared\n"), std::string::npos) << newer.out;
 
-  ToolRun older = RunTool(
+  ProgramRun older = RunTool(
       "--host old --old-level 1 --version-call --version-call --verbose "
       "--events 3 --seconds 60 " +
           Plugin(),
@@ -421,7 +343,7 @@ TEST(PluginHostTool, OlderHostVersionDecidesTheSecondLevel) {
 // or may not have arrived by then, but the host stops and closes the plugin cleanly.
 TEST(PluginHostTool, ListensUntilInputEnds) {
   for (const char* host : {"new", "old --old-level 0", "old --old-level 1"}) {
-    ToolRun run = RunTool(std::string("--host ") + host + " " + Plugin());
+    ProgramRun run = RunTool(std::string("--host ") + host + " " + Plugin());
     EXPECT_EQ(run.exit_code, 0u) << host << run.err;
     EXPECT_EQ(run.out.rfind("name Fake test plugin\n", 0), 0u) << run.out;
     EXPECT_NE(run.out.find("\nstart "), std::string::npos) << run.out;
@@ -434,8 +356,8 @@ TEST(PluginHostTool, ListensUntilInputEnds) {
 // before the input is closed.
 TEST(PluginHostTool, ListensWhileInputIsOpen) {
   for (const char* host : {"new", "old --old-level 0", "old --old-level 1"}) {
-    ToolRun run = RunTool(std::string("--host ") + host + " " + Plugin(), kPluginHostExe,
-                          "event C0DE device ");
+    ProgramRun run = RunTool(std::string("--host ") + host + " " + Plugin(), kPluginHostExe,
+                             "event C0DE device ");
     EXPECT_EQ(run.exit_code, 0u) << host << run.err;
     const bool newer = std::string(host) == "new";
     std::string device = newer ? "207" : "7";
@@ -451,7 +373,7 @@ TEST(PluginHostTool, ListensWhileInputIsOpen) {
 
 TEST(PluginHostTool, BadUsageExitsWithTwo) {
   for (const char* arguments : {"", "--seconds soon x.dll", "--host sideways x.dll"}) {
-    ToolRun run = RunTool(arguments);
+    ProgramRun run = RunTool(arguments);
     EXPECT_EQ(run.exit_code, 2u) << arguments;
     EXPECT_NE(run.err.find("usage: plugin-host"), std::string::npos) << run.err;
     EXPECT_EQ(run.out, "");
@@ -459,10 +381,10 @@ TEST(PluginHostTool, BadUsageExitsWithTwo) {
 }
 
 TEST(PluginHostTool, UnloadablePluginExitsWithOne) {
-  ToolRun missing = RunTool("--seconds 1 Z:\\nonexistent\\nothing.dll");
+  ProgramRun missing = RunTool("--seconds 1 Z:\\nonexistent\\nothing.dll");
   EXPECT_EQ(missing.exit_code, 1u);
   EXPECT_NE(missing.err.find("cannot load"), std::string::npos) << missing.err;
-  ToolRun foreign = RunTool("--host old --seconds 1 kernel32.dll");
+  ProgramRun foreign = RunTool("--host old --seconds 1 kernel32.dll");
   EXPECT_EQ(foreign.exit_code, 1u);
   EXPECT_NE(foreign.err.find("lacks the entry points h_support_functions"), std::string::npos)
       << foreign.err;

@@ -1,20 +1,22 @@
 // Library load and unload: the Win32 platform and the plugin live from process attach to
 // process detach.
 
-#include <windows.h>
-
 #include <memory>
 
+#include "host/comm_thread_receiver.h"
 #include "host/plugin.h"
-#include "host/win32/library_platform.h"
 #include "host/win32/loaded_plugin.h"
+#include "platform/win32/win32_platform.h"
+
+// Last: its macros would rename methods of the platform headers above.
+#include <windows.h>
 
 namespace sfh56::dll {
 namespace {
 
 // Everything the loaded library owns.
 struct Library {
-  std::unique_ptr<LibraryPlatform> platform;
+  std::unique_ptr<win32::Win32Platform> platform;
   std::unique_ptr<Plugin> plugin;
 };
 
@@ -22,9 +24,9 @@ Library* g_library = nullptr;
 
 void Attach() {
   auto library = std::make_unique<Library>();
-  library->platform = CreateLibraryPlatform();
+  library->platform = std::make_unique<win32::Win32Platform>();
   library->plugin =
-      std::make_unique<Plugin>(library->platform->Get(), library->platform->ReceiverFactory());
+      std::make_unique<Plugin>(library->platform->platform(), CommThreadReceiverFactory());
   g_library = library.release();
   g_library->plugin->OnLoad();
 }

@@ -3,6 +3,11 @@
 
 #include "platform/host_ipc.h"
 
+// Method names of the seam that <windows.h>, when included earlier, defines as macros.
+#undef OpenSemaphore
+#undef SendMessage
+#undef RegisterWindowMessage
+
 namespace sfh56::win32 {
 
 // Owns one kernel object handle (CloseHandle); movable, not copyable.

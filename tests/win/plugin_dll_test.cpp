@@ -151,5 +151,93 @@ TEST(PluginDll, ViewThatCannotBeMappedShowsTheBox) {
   CloseHandle(semaphore);
 }
 
+// Clicks the default button of every message box that appears until told to stop; a
+// capture run that cannot open its device reports that in a box.
+struct BoxClicker {
+  volatile LONG stop = 0;
+  volatile LONG clicked = 0;
+  HANDLE thread = nullptr;
+
+  static DWORD WINAPI Loop(LPVOID parameter) {
+    auto* self = static_cast<BoxClicker*>(parameter);
+    while (self->stop == 0) {
+      if (HWND box = FindWindowA("#32770", nullptr)) {
+        HWND button = GetDlgItem(box, IDOK);
+        if (button == nullptr) button = GetDlgItem(box, IDCANCEL);
+        SendMessageA(button, BM_CLICK, 0, 0);
+        InterlockedIncrement(&self->clicked);
+      }
+      Sleep(10);
+    }
+    return 0;
+  }
+  BoxClicker() { thread = CreateThread(nullptr, 0, Loop, this, 0, nullptr); }
+  ~BoxClicker() {
+    InterlockedExchange(&stop, 1);
+    WaitForSingleObject(thread, 5000);
+    CloseHandle(thread);
+  }
+};
+
+// The receiver's settings under the root the host level chooses: a port that does not
+// exist here.
+class PortSetting {
+ public:
+  static constexpr char kKey[] = "Software\\Girder3\\HardPlugins\\Plonix SFH-56 device";
+  explicit PortSetting(HKEY root) : root_(root) {
+    HKEY key = nullptr;
+    RegCreateKeyExA(root_, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    const char port[] = "COM97";
+    RegSetValueExA(key, "ComName", 0, REG_SZ, reinterpret_cast<const BYTE*>(port), sizeof port);
+    RegCloseKey(key);
+  }
+  ~PortSetting() { RegDeleteKeyA(root_, kKey); }
+
+ private:
+  HKEY root_;
+};
+
+TEST(PluginDll, NewerHostOpensStartsStopsAndClosesThePlugin) {
+  PortSetting setting(HKEY_LOCAL_MACHINE);
+  PluginDll dll;
+  ASSERT_TRUE(dll.Loaded());
+  EXPECT_EQ(dll.Get<IntArgExport>("gir_requested_api")(1), 1);
+  EXPECT_EQ(dll.Get<IntExport>("gir_devicenum")(), 207);
+  void* table[28] = {};
+  EXPECT_EQ(dll.Get<OpenExport>("gir_open")(3, 2, 0, table), 1);
+
+  LONG boxes = 0;
+  int32_t started = 0;
+  {
+    BoxClicker clicker;
+    started = dll.Get<IntExport>("gir_start")();
+    boxes = clicker.clicked;
+    // A capture run that could not open its device said so in a box and is not running.
+    EXPECT_EQ(started, boxes == 0 ? 1 : 0);
+    EXPECT_EQ(dll.Get<InfoExport>("gir_info")(2, 7, 0), 1);
+    EXPECT_EQ(dll.Get<IntExport>("gir_stop")(), 1);
+  }
+  EXPECT_EQ(dll.Get<IntExport>("gir_close")(), 1);
+  EXPECT_EQ(dll.Get<IntExport>("gir_close")(), 1) << "the second close does nothing";
+  EXPECT_EQ(dll.Get<IntExport>("gir_start")(), 0) << "closed: no receiver";
+}
+
+TEST(PluginDll, OlderHostInitStartStopAndCleanUp) {
+  PortSetting setting(HKEY_CURRENT_USER);
+  PluginDll dll;
+  ASSERT_TRUE(dll.Loaded());
+  EXPECT_EQ(dll.Get<SupportExport>("h_support_functions")(nullptr), 1);
+  dll.Get<InitExport>("init_device")(nullptr, nullptr);
+  {
+    BoxClicker clicker;
+    const int32_t started = dll.Get<IntExport>("start_device")();
+    EXPECT_EQ(started, clicker.clicked == 0 ? -1 : 0);
+    EXPECT_EQ(dll.Get<IntExport>("stop_device")(), -1);
+  }
+  EXPECT_EQ(dll.Get<IntExport>("flush_device")(), -1);
+  dll.Get<VoidExport>("clean_up_device")();
+  EXPECT_EQ(dll.Get<IntExport>("start_device")(), 0);
+}
+
 }  // namespace
 }  // namespace sfh56::dlltest

@@ -85,27 +85,26 @@ bool UsbCapture::PollOnce(UsbCaptureThread& thread) {
   // Both bits on from a received train until the next poll.
   UpdateOutPort(kUsbPortBits, 0);
   PulseTrain& train = thread.Train();
+  train.TicksPerSecond = thread.TicksPerSecond();
   BuildUsbPulseTrain(std::span<const uint8_t>(buffer_.data() + 1, static_cast<size_t>(count)),
                      thread.TicksPerSecond(), train);
   return CompleteTrain(thread);
 }
 
 bool UsbCapture::CompleteTrain(UsbCaptureThread& thread) {
-  // The sequence rule without a time-out: every train counts, however long the pause
+  // The USB path has no sequence time-out: every train counts, however long the pause
   // before it was.
-  int32_t& train_count = thread.TrainCount();
-  ++train_count;
-  const int32_t order = thread.CommandOrder();
-  if (order > 0 && train_count < order) return false;
-  bool ended = false;
-  if (host_.PluginOpen()) {
-    thread.DecodeAndDeliver();
-  } else {
-    thread.SetTerminated();
-    ended = true;
+  switch (thread.Sequence().FinishTrain(thread.CommandOrder(), host_.PluginOpen())) {
+    case TrainAction::kDiscard:
+      return false;
+    case TrainAction::kDecode:
+      thread.DecodeAndDeliver();
+      return false;
+    case TrainAction::kEndThread:
+      thread.SetTerminated();
+      return true;
   }
-  train_count = 0;
-  return ended;
+  return false;
 }
 
 void UsbCapture::Run(UsbCaptureThread& thread) {
@@ -121,7 +120,7 @@ void UsbCapture::Run(UsbCaptureThread& thread) {
   }
 
   thread.Acknowledge(true);
-  thread.TrainCount() = 0;
+  thread.Sequence().StartCapture(CapturePath::kUsb);
 
   // Both status bits off while the capture starts; the bits made outputs.
   UpdateOutPort(0, kUsbPortBits);

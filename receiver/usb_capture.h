@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <span>
 
+#include "decode/sequence_rule.h"
 #include "platform/modules.h"
 #include "platform/ui.h"
 #include "receiver/host_services.h"
@@ -113,8 +114,8 @@ class UsbCaptureThread {
   // Frequency of the active time base.
   virtual double TicksPerSecond() const = 0;
   virtual int32_t CommandOrder() const = 0;
-  // The plugin-wide count of trains in the current sequence.
-  virtual int32_t& TrainCount() = 0;
+  // The rule that counts the trains of the current sequence.
+  virtual SequenceRule& Sequence() = 0;
   // Decodes Train() and delivers the code (the service log included).
   virtual void DecodeAndDeliver() = 0;
 };

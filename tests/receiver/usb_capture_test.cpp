@@ -41,7 +41,7 @@ class FakeThread : public UsbCaptureThread {
   PulseTrain train;
   double ticks_per_second = 1000000.0;
   int32_t command_order = 0;
-  int32_t train_count = 0;
+  SequenceRule sequence;
   std::vector<PulseTrain> decoded;
 
   Request WaitForRequest(uint32_t timeout_ms) override {
@@ -59,7 +59,7 @@ class FakeThread : public UsbCaptureThread {
   PulseTrain& Train() override { return train; }
   double TicksPerSecond() const override { return ticks_per_second; }
   int32_t CommandOrder() const override { return command_order; }
-  int32_t& TrainCount() override { return train_count; }
+  SequenceRule& Sequence() override { return sequence; }
   void DecodeAndDeliver() override { decoded.push_back(train); }
 
  private:
@@ -159,7 +159,7 @@ TEST_F(UsbCaptureTest, AdmittedTrainAfterHostClosedEndsTheThreadInsteadOfDecodin
   EXPECT_TRUE(thread.terminated);
   EXPECT_TRUE(thread.decoded.empty());
   EXPECT_EQ(receiver.Polls(), 1);
-  EXPECT_EQ(thread.train_count, 0);
+  EXPECT_EQ(thread.sequence.TrainCount(), 0);
   EXPECT_EQ(receiver.Out() & kUsbPortBits, 0);
   EXPECT_EQ(modules.LoadedNow(kUsbLibraryName), 0);
 }
@@ -284,7 +284,7 @@ TEST_F(UsbCaptureTest, OversizedCountNeverChangesTheTrain) {
   Run();
   EXPECT_TRUE(thread.decoded.empty());
   EXPECT_EQ(thread.train.LastEdgeIndex, -1);
-  EXPECT_EQ(thread.train_count, 0);
+  EXPECT_EQ(thread.sequence.TrainCount(), 0);
 }
 
 // --- Sequence rule ------------------------------------------------------------------
@@ -300,17 +300,17 @@ TEST_F(UsbCaptureTest, CommandOrderThreeDecodesEveryThirdTrainWhateverThePauses)
   ASSERT_EQ(thread.decoded.size(), 2u);
   EXPECT_EQ(thread.decoded[0].Edges[1].Timestamp, 3 * 1000000LL * 1024 / 12000000);
   EXPECT_EQ(thread.decoded[1].Edges[1].Timestamp, 6 * 1000000LL * 1024 / 12000000);
-  EXPECT_EQ(thread.train_count, 1);
+  EXPECT_EQ(thread.sequence.TrainCount(), 1);
 }
 
 TEST_F(UsbCaptureTest, CountRestartsAtEachStart) {
   InstallLibrary();
   thread.command_order = 2;
-  thread.train_count = 1;  // left over from an earlier run
+  thread.sequence.FinishTrain(2, true);  // one train left over from an earlier run
   receiver.QueueTrain({1});
   Run();
   EXPECT_TRUE(thread.decoded.empty());
-  EXPECT_EQ(thread.train_count, 1);
+  EXPECT_EQ(thread.sequence.TrainCount(), 1);
 }
 
 TEST_F(UsbCaptureTest, CommandOrderZeroOrNegativeDecodesEveryTrain) {
@@ -320,7 +320,7 @@ TEST_F(UsbCaptureTest, CommandOrderZeroOrNegativeDecodesEveryTrain) {
   receiver.QueueTrain({2});
   Run();
   EXPECT_EQ(thread.decoded.size(), 2u);
-  EXPECT_EQ(thread.train_count, 0);
+  EXPECT_EQ(thread.sequence.TrainCount(), 0);
 }
 
 // --- Conversion ---------------------------------------------------------------------

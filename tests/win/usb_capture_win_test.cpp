@@ -41,7 +41,7 @@ class PollingThread : public UsbCaptureThread {
   std::vector<bool> acks;
   std::vector<PulseTrain> trains;
   PulseTrain train;
-  int32_t train_count = 0;
+  SequenceRule sequence;
 
   Request WaitForRequest(uint32_t) override {
     return polls_left_-- > 0 ? Request::kNone : Request::kStop;
@@ -51,7 +51,7 @@ class PollingThread : public UsbCaptureThread {
   PulseTrain& Train() override { return train; }
   double TicksPerSecond() const override { return 10000000.0; }
   int32_t CommandOrder() const override { return 0; }
-  int32_t& TrainCount() override { return train_count; }
+  SequenceRule& Sequence() override { return sequence; }
   void DecodeAndDeliver() override { trains.push_back(train); }
 
  private:

@@ -2,7 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <memory>
+#include <optional>
+#include <string>
+
+#include "decode/service_log.h"
+#include "receiver/comm_thread.h"
 
 namespace sfh56 {
 
@@ -151,6 +157,66 @@ void UsbCapture::Run(UsbCaptureThread& thread) {
   UpdateOutPort(0, kUsbPortBits);
   entry_ = {};
   library.reset();
+}
+
+namespace {
+
+// Hands a decoded code to the host through the receiver.
+class ReceiverCodeSink : public CodeSink {
+ public:
+  explicit ReceiverCodeSink(TCommThread& receiver) : receiver_(receiver) {}
+  void Deliver(std::string_view code) override { receiver_.Deliver(std::string(code)); }
+
+ private:
+  TCommThread& receiver_;
+};
+
+// What USB capture needs, served by the receiver thread object.
+class ReceiverUsbThread : public UsbCaptureThread {
+ public:
+  ReceiverUsbThread(TCommThread& receiver, SequenceRule& sequence, DecoderState& decoder)
+      : receiver_(receiver), sequence_(sequence), decoder_(decoder) {}
+
+  Request WaitForRequest(uint32_t timeout_ms) override {
+    const auto control = receiver_.ControlWaitables();
+    const platform::WaitResult result =
+        receiver_.Platform().scheduler.WaitAny(std::span(control), timeout_ms);
+    if (result.Is(kTerminateIndex)) return Request::kTerminate;
+    if (result.Is(kStartIndex)) return Request::kStart;
+    if (result.Is(kStopIndex)) return Request::kStop;
+    return Request::kNone;
+  }
+  void Acknowledge(bool running) override { receiver_.Acknowledge(running); }
+  void SetTerminated() override { receiver_.SetTerminated(); }
+  PulseTrain& Train() override { return receiver_.Train(); }
+  double TicksPerSecond() const override { return receiver_.Time().TicksPerSecond; }
+  int32_t CommandOrder() const override { return receiver_.Settings().CommandOrder; }
+  SequenceRule& Sequence() override { return sequence_; }
+
+  void DecodeAndDeliver() override {
+    const ReceiverSettings& settings = receiver_.Settings();
+    std::optional<ServiceLogWriter> log;
+    if (settings.ServiceMode) log.emplace(receiver_.Platform().files);
+    ReceiverCodeSink sink(receiver_);
+    Decoder::Decode(receiver_.Train(), settings.BitMask, decoder_, log ? &*log : nullptr, &sink);
+    // The receiver's copy of the last code follows the decoder's.
+    static_assert(sizeof receiver_.CodeBuffer == kCodeBufferBytes);
+    std::memcpy(receiver_.CodeBuffer.data(), decoder_.CodeCString(), kCodeBufferBytes);
+  }
+
+ private:
+  TCommThread& receiver_;
+  SequenceRule& sequence_;
+  DecoderState& decoder_;
+};
+
+}  // namespace
+
+void UsbCaptureRun::Run(TCommThread& receiver) {
+  platform::Platform& platform = receiver.Platform();
+  UsbCapture capture(platform.modules, platform.message_boxes, receiver.Host());
+  ReceiverUsbThread thread(receiver, sequence_, decoder_);
+  capture.Run(thread);
 }
 
 }  // namespace sfh56

@@ -12,9 +12,11 @@
 #include <cstdint>
 #include <span>
 
+#include "decode/decoder.h"
 #include "decode/sequence_rule.h"
 #include "platform/modules.h"
 #include "platform/ui.h"
+#include "receiver/capture_run.h"
 #include "receiver/host_services.h"
 #include "receiver/pulse_train.h"
 
@@ -145,6 +147,21 @@ class UsbCapture {
   HostServices& host_;
   UsbEntryPoints entry_;
   std::array<uint8_t, kUsbBufferBytes> buffer_{};
+};
+
+// USB capture as the receiver thread object's capture run for ComName "USB". It keeps
+// the sequence count and the decoder's state between runs, decodes admitted trains
+// (writing the service log when ServiceMode is on) and delivers their codes through
+// the receiver, which marks itself Delivering around the call.
+class UsbCaptureRun : public CaptureRun {
+ public:
+  void Run(TCommThread& receiver) override;
+
+  const SequenceRule& Sequence() const { return sequence_; }
+
+ private:
+  SequenceRule sequence_;
+  DecoderState decoder_;
 };
 
 }  // namespace sfh56

@@ -13,7 +13,6 @@
 #include "decode/decoder.h"
 #include "decode/durations.h"
 #include "host/plugin_identity.h"
-#include "platform/sim/sim_modules.h"
 #include "platform/sim/sim_platform.h"
 #include "receiver/comm_thread.h"
 #include "receiver/usb_capture.h"
@@ -58,8 +57,8 @@ std::vector<std::string> DecoderCodes(const std::vector<std::vector<uint8_t>>& f
 class UsbReceiverThreadTest : public ::testing::Test {
  protected:
   TCommThread& Make() {
-    receiver_ = std::make_unique<TCommThread>(platform_, host_);
-    receiver_->SetUsbCapture(std::make_unique<UsbCaptureRun>());
+    // The receiver object captures from the USB receiver without further set-up.
+    receiver_ = std::make_unique<TCommThread>(sim_.platform(), host_);
     return *receiver_;
   }
 
@@ -91,7 +90,7 @@ class UsbReceiverThreadTest : public ::testing::Test {
   // The capture releases the device right after it acknowledged the stop.
   void WaitUntilReleased() {
     const auto give_up = std::chrono::steady_clock::now() + kDeliveryPatience;
-    while (modules_.LoadedNow(kUsbLibraryName) != 0 &&
+    while (sim_.modules.LoadedNow(kUsbLibraryName) != 0 &&
            std::chrono::steady_clock::now() < give_up) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
@@ -104,10 +103,7 @@ class UsbReceiverThreadTest : public ::testing::Test {
   }
 
   sim::SimPlatform sim_;
-  sim::SimModules modules_;
   sim::SimUsbReceiver usb_;
-  platform::Platform platform_{sim_.counters,      sim_.scheduler, sim_.serial_ports, sim_.registry,
-                               sim_.message_boxes, sim_.host_ipc,  sim_.files,        modules_};
   test_doubles::FakeHost host_;
   std::unique_ptr<TCommThread> receiver_;
 };
@@ -122,21 +118,21 @@ TEST_F(UsbReceiverThreadTest, WithoutTheLibraryEachStartFailsWithOneMessage) {
   ASSERT_EQ(boxes.size(), 2u);
   EXPECT_EQ(boxes[0].caption, "PlonixUSB.dll");
   EXPECT_EQ(boxes[0].text, "Unable to inicialize USB driver DLL library!");
-  EXPECT_EQ(modules_.LoadAttempts(kUsbLibraryName), 2);
+  EXPECT_EQ(sim_.modules.LoadAttempts(kUsbLibraryName), 2);
   EXPECT_TRUE(r.Stop()) << "stop while idle";
 }
 
 TEST_F(UsbReceiverThreadTest, ComNameInAnotherSpellingIsNotTheUsbReceiver) {
   PlantText("ComName", "usb");
-  modules_.AddLibrary(kUsbLibraryName, usb_.Exports());
+  sim_.modules.AddLibrary(kUsbLibraryName, usb_.Exports());
   TCommThread& r = Make();
   r.Start();
-  EXPECT_EQ(modules_.LoadAttempts(kUsbLibraryName), 0);
+  EXPECT_EQ(sim_.modules.LoadAttempts(kUsbLibraryName), 0);
 }
 
 TEST_F(UsbReceiverThreadTest, FramesArriveAsTheDecodersCodesAndStopReleasesTheDevice) {
   PlantText("ComName", "USB");
-  modules_.AddLibrary(kUsbLibraryName, usb_.Exports());
+  sim_.modules.AddLibrary(kUsbLibraryName, usb_.Exports());
   usb_.SetPort(0xFF, 0x00);
   const std::vector<std::vector<uint8_t>> frames{Frame(0x48B7), Frame(0x12ED), Frame(0xA05F)};
   for (const auto& frame : frames) {
@@ -153,7 +149,7 @@ TEST_F(UsbReceiverThreadTest, FramesArriveAsTheDecodersCodesAndStopReleasesTheDe
   EXPECT_TRUE(r.Stop());
   EXPECT_FALSE(r.Running());
   WaitUntilReleased();
-  EXPECT_EQ(modules_.LoadedNow(kUsbLibraryName), 0);
+  EXPECT_EQ(sim_.modules.LoadedNow(kUsbLibraryName), 0);
   EXPECT_EQ(usb_.Out(), 0xFC) << "both status bits off after the capture";
   EXPECT_EQ(usb_.Direction(), 0x03);
   EXPECT_EQ(std::string(r.CodeBuffer.data()), expected.back());
@@ -162,7 +158,7 @@ TEST_F(UsbReceiverThreadTest, FramesArriveAsTheDecodersCodesAndStopReleasesTheDe
 TEST_F(UsbReceiverThreadTest, CommandOrderThreeDecodesEveryThirdTrainAcrossLongPauses) {
   PlantText("ComName", "USB");
   PlantInt("CommandOrder", 3);
-  modules_.AddLibrary(kUsbLibraryName, usb_.Exports());
+  sim_.modules.AddLibrary(kUsbLibraryName, usb_.Exports());
   std::vector<std::vector<uint8_t>> frames;
   for (uint16_t i = 1; i <= 6; ++i) frames.push_back(Frame(static_cast<uint16_t>(i * 0x1111)));
   for (const auto& frame : frames) {
@@ -182,7 +178,7 @@ TEST_F(UsbReceiverThreadTest, CommandOrderThreeDecodesEveryThirdTrainAcrossLongP
 TEST_F(UsbReceiverThreadTest, EachStartLoadsTheLibraryAfreshAndRestartsTheCount) {
   PlantText("ComName", "USB");
   PlantInt("CommandOrder", 2);
-  modules_.AddLibrary(kUsbLibraryName, usb_.Exports());
+  sim_.modules.AddLibrary(kUsbLibraryName, usb_.Exports());
   usb_.QueueTrain(Frame(0x0F0F));
   TCommThread& r = Make();
   ASSERT_TRUE(r.Start());
@@ -194,9 +190,9 @@ TEST_F(UsbReceiverThreadTest, EachStartLoadsTheLibraryAfreshAndRestartsTheCount)
   WaitUntilDrained();
   EXPECT_TRUE(r.Stop());
   EXPECT_TRUE(host_.Codes().empty());
-  EXPECT_EQ(modules_.LoadAttempts(kUsbLibraryName), 2);
+  EXPECT_EQ(sim_.modules.LoadAttempts(kUsbLibraryName), 2);
   WaitUntilReleased();
-  EXPECT_EQ(modules_.LoadedNow(kUsbLibraryName), 0);
+  EXPECT_EQ(sim_.modules.LoadedNow(kUsbLibraryName), 0);
 }
 
 }  // namespace

@@ -17,55 +17,7 @@
 namespace sfh56 {
 namespace {
 
-constexpr char kSettingsKey[] = "Software\\Girder3\\HardPlugins\\Plonix SFH-56 device";
 constexpr DWORD kProgramTimeoutMs = 60000;
-
-// Sets ComName under both settings roots for the test's life and puts back what was
-// there before.
-class ComNameOverride {
- public:
-  explicit ComNameOverride(const std::string& com_name) {
-    for (int i = 0; i < 2; ++i) {
-      HKEY key = nullptr;
-      if (RegCreateKeyExA(roots_[i], kSettingsKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                          KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS) {
-        continue;
-      }
-      char old[256] = {};
-      DWORD size = sizeof old - 1;
-      DWORD type = 0;
-      had_[i] = RegQueryValueExA(key, "ComName", nullptr, &type, reinterpret_cast<BYTE*>(old),
-                                 &size) == ERROR_SUCCESS &&
-                type == REG_SZ;
-      if (had_[i]) old_[i] = old;
-      RegSetValueExA(key, "ComName", 0, REG_SZ, reinterpret_cast<const BYTE*>(com_name.c_str()),
-                     static_cast<DWORD>(com_name.size() + 1));
-      RegCloseKey(key);
-    }
-  }
-  ~ComNameOverride() {
-    for (int i = 0; i < 2; ++i) {
-      HKEY key = nullptr;
-      if (RegOpenKeyExA(roots_[i], kSettingsKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) {
-        continue;
-      }
-      if (had_[i]) {
-        RegSetValueExA(key, "ComName", 0, REG_SZ, reinterpret_cast<const BYTE*>(old_[i].c_str()),
-                       static_cast<DWORD>(old_[i].size() + 1));
-      } else {
-        RegDeleteValueA(key, "ComName");
-      }
-      RegCloseKey(key);
-    }
-  }
-  ComNameOverride(const ComNameOverride&) = delete;
-  ComNameOverride& operator=(const ComNameOverride&) = delete;
-
- private:
-  const HKEY roots_[2] = {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE};
-  bool had_[2] = {false, false};
-  std::string old_[2];
-};
 
 // Runs a program in folder and returns its standard output, split into lines.
 std::vector<std::string> RunProgram(std::string command_line, const std::string& folder) {
@@ -164,7 +116,7 @@ TEST(UsbEndToEnd, ReplayedRemoteArrivesAsTheDecodersCodes) {
   const std::vector<std::string> expected = ExpectedEvents(signals);
   ASSERT_EQ(expected.size(), signals.size());
 
-  ComNameOverride usb("USB");
+  wintest::ComNameOverride usb("USB");
   const auto lines = RunProgram(PluginHostCommand(static_cast<int>(expected.size())), folder);
   SCOPED_TRACE(::testing::PrintToString(lines));
   EXPECT_EQ(LinesStartingWith(lines, "start "), std::vector<std::string>{"start 1"});
@@ -185,7 +137,7 @@ TEST(UsbEndToEnd, WithoutTheReceiverLibraryTheStartFailsWithItsMessage) {
   // none either.
   char temporary[MAX_PATH] = {};
   GetTempPathA(MAX_PATH, temporary);
-  ComNameOverride usb("USB");
+  wintest::ComNameOverride usb("USB");
   const auto lines = RunProgram(PluginHostCommand(1), temporary);
   SCOPED_TRACE(::testing::PrintToString(lines));
   EXPECT_EQ(

@@ -59,4 +59,50 @@ void ConfigureStandInLibrary(const std::string& replay_path, const std::string& 
   SetEnvironmentVariableA("USB_RECEIVER_LOG", log_path.c_str());
 }
 
+namespace {
+
+constexpr char kSettingsKey[] = "Software\\Girder3\\HardPlugins\\Plonix SFH-56 device";
+
+HKEY SettingsRoot(int i) {
+  return i == 0 ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+}
+
+}  // namespace
+
+ComNameOverride::ComNameOverride(const std::string& com_name) {
+  for (int i = 0; i < 2; ++i) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(SettingsRoot(i), kSettingsKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+      continue;
+    }
+    char old[256] = {};
+    DWORD size = sizeof old - 1;
+    DWORD type = 0;
+    had_[i] = RegQueryValueExA(key, "ComName", nullptr, &type, reinterpret_cast<BYTE*>(old),
+                               &size) == ERROR_SUCCESS &&
+              type == REG_SZ;
+    if (had_[i]) old_[i] = old;
+    RegSetValueExA(key, "ComName", 0, REG_SZ, reinterpret_cast<const BYTE*>(com_name.c_str()),
+                   static_cast<DWORD>(com_name.size() + 1));
+    RegCloseKey(key);
+  }
+}
+
+ComNameOverride::~ComNameOverride() {
+  for (int i = 0; i < 2; ++i) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(SettingsRoot(i), kSettingsKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) {
+      continue;
+    }
+    if (had_[i]) {
+      RegSetValueExA(key, "ComName", 0, REG_SZ, reinterpret_cast<const BYTE*>(old_[i].c_str()),
+                     static_cast<DWORD>(old_[i].size() + 1));
+    } else {
+      RegDeleteValueA(key, "ComName");
+    }
+    RegCloseKey(key);
+  }
+}
+
 }  // namespace sfh56::wintest

@@ -25,4 +25,18 @@ std::vector<std::string> ReadLines(const std::string& path);
 // Points the stand-in library at a replay file and a log file for the calls to come.
 void ConfigureStandInLibrary(const std::string& replay_path, const std::string& log_path);
 
+// Sets the setting ComName under both settings roots (HKEY_CURRENT_USER and
+// HKEY_LOCAL_MACHINE) for the object's life, and puts back what was there before.
+class ComNameOverride {
+ public:
+  explicit ComNameOverride(const std::string& com_name);
+  ~ComNameOverride();
+  ComNameOverride(const ComNameOverride&) = delete;
+  ComNameOverride& operator=(const ComNameOverride&) = delete;
+
+ private:
+  bool had_[2] = {false, false};
+  std::string old_[2];
+};
+
 }  // namespace sfh56::wintest

@@ -6,6 +6,12 @@
 #include <cstdint>
 #include <string>
 
+// <windows.h> defines these names as macros; in a file that includes it before this one
+// they would rename the methods below.
+#undef OpenSemaphore
+#undef SendMessage
+#undef RegisterWindowMessage
+
 namespace sfh56::platform {
 
 using WindowHandle = uintptr_t;

@@ -6,6 +6,8 @@
 #include "platform/platform.h"
 #include "platform/unavailable.h"
 #include "platform/win32/win32_counters.h"
+#include "platform/win32/win32_files.h"
+#include "platform/win32/win32_host_ipc.h"
 #include "platform/win32/win32_message_boxes.h"
 #include "platform/win32/win32_modules.h"
 #include "platform/win32/win32_registry.h"
@@ -29,8 +31,8 @@ class Win32Platform {
   Win32MessageBoxes message_boxes;
   Win32Registry registry;
   platform::UnavailableSerialPorts serial_ports;
-  platform::UnavailableHostIpc host_ipc;
-  platform::UnavailableFiles files;
+  Win32HostIpc host_ipc;
+  Win32Files files;
   Win32Modules modules;
 
  private:

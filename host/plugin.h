@@ -1,0 +1,141 @@
+#pragma once
+// The plugin-wide state and one operation per exported entry point of both host
+// generations. Results are the values the host sees: 1/0 in the newer entry set, -1/0 in
+// the older one. The DLL's export shims only translate arguments and call these.
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "host/delivery.h"
+#include "host/host_abi.h"
+#include "host/receiver_control.h"
+#include "host/version_info.h"
+#include "platform/platform.h"
+#include "receiver/host_services.h"
+
+namespace sfh56 {
+
+inline constexpr int32_t kLoadDeviceNumber = 7;
+inline constexpr int32_t kNewerHostDeviceNumber = 207;
+inline constexpr uint32_t kDefaultHostMessageId = 2054;
+inline constexpr char kHostFileMappingName[] = "GirderFileMap6111976";
+inline constexpr char kHostSemaphoreName[] = "GirderSemaphore6111976";
+inline constexpr char kHostMessageName[] = "9FC3EB47-4ED7-41f2-BDE7-955D1BB05D8E";
+inline constexpr char kCannotMapSegmentText[] = "Cannot map segment";
+
+// Results of the older entry set.
+inline constexpr int32_t kOlderTrue = -1;
+inline constexpr int32_t kOlderFalse = 0;
+
+// gir_info: the power-broadcast events after which capture is reopened.
+inline constexpr int32_t kInfoPowerBroadcast = 2;
+inline constexpr int32_t kPowerResumeCritical = 6;
+inline constexpr int32_t kPowerResumeSuspend = 7;
+
+class Plugin final : public HostServices {
+ public:
+  Plugin(platform::Platform& platform, ReceiverFactory receiver_factory);
+  // An abandoned receiver object (see GirClose) is never destroyed: its thread may still
+  // run and use this object and the platform, so whoever owns them keeps them too
+  // (ReceiverAlive()).
+  ~Plugin() override;
+  Plugin(const Plugin&) = delete;
+  Plugin& operator=(const Plugin&) = delete;
+
+  // Library load: reads the host executable's version texts, opens the host's named
+  // mapping and semaphore (level 1 when both open, else 0) and maps the shared view.
+  void OnLoad();
+  // Library unload: closes an open plugin, then the host's named objects.
+  void OnUnload();
+
+  // Newer entry set.
+  char* GirVersion(char* buffer, int32_t max);
+  char* GirName(char* buffer, int32_t max);
+  char* GirDescription(char* buffer, int32_t max);
+  int32_t GirDevicenum();
+  int32_t GirRequestedApi(int32_t host_api);
+  int32_t GirOpen(int32_t major, int32_t minor, int32_t third, const void* functions);
+  int32_t GirClose();
+  void GirConfig();
+  int32_t GirStart();
+  int32_t GirStop();
+  int32_t GirCompare(const char* a, const char* b);
+  int32_t GirInfo(int32_t what, int32_t event, int32_t third);
+
+  // Older entry set.
+  int32_t HSupportFunctions(const void* block);
+  void InitDevice(platform::WindowHandle window, HostTranslateFunction translate);
+  void CleanUpDevice();
+  int32_t StartDevice();
+  int32_t StopDevice();
+  int32_t FlushDevice();
+  int32_t ConfigDevice();
+  int32_t CompareStr(const char* a, const char* b);
+  char* IdentifyDevice(char* buffer, int32_t max);
+  char* SupportDevice(char* buffer, int32_t max);
+  char* VersionDevice(char* buffer, int32_t max);
+  int32_t GetDeviceNum();
+
+  // 2 after setting HostApiLevel to 2 when the host's FileVersion is at least 3.1, else 1.
+  int CheckHostVersion();
+
+  // The configuration cycle that the configure entry points run on the receiver object.
+  using ConfigurationCycle = std::function<void(ReceiverControl&)>;
+  void SetConfigurationCycle(ConfigurationCycle cycle) { configuration_cycle_ = std::move(cycle); }
+
+  // HostServices, used by the receiver thread.
+  bool PluginOpen() const override { return plugin_open_.load(); }
+  void DeliverCode(const std::string& code) override;
+  std::string TranslateText(const std::string& text) override;
+  platform::RootKey SettingsRootKey() const override { return settings_root_key_.load(); }
+
+  int32_t HostApiLevel() const { return host_api_level_.load(); }
+  int32_t DeviceNumber() const { return device_number_.load(); }
+  uint32_t HostMessageId() const { return host_message_id_.load(); }
+  platform::WindowHandle HostWindow() const { return host_window_.load(); }
+  const TVersionInfo& HostVersionInfo() const { return host_version_info_; }
+  // A receiver object exists (open, or left alive by a close that could not end it).
+  bool ReceiverAlive() const { return receiver_ != nullptr; }
+
+ private:
+  void CreateReceiver();
+  // Terminates the receiver; true when it ended and was destroyed.
+  bool CloseReceiver();
+  DeliveryRoute CurrentDeliveryRoute();
+  TranslationRoute CurrentTranslationRoute();
+
+  platform::Platform& platform_;
+  ReceiverFactory receiver_factory_;
+  ConfigurationCycle configuration_cycle_;
+
+  // Written on the host's threads, read by the receiver thread.
+  std::atomic<int32_t> device_number_{kLoadDeviceNumber};
+  std::atomic<int32_t> host_api_level_{0};
+  std::atomic<platform::RootKey> settings_root_key_{platform::RootKey::kCurrentUser};
+  std::atomic<uint32_t> host_message_id_{kDefaultHostMessageId};
+  std::atomic<platform::WindowHandle> host_window_{0};
+  std::atomic<HostTranslateFunction> host_translate_{nullptr};
+  std::atomic<bool> plugin_open_{false};
+
+  // Copies of the host's records; the lock covers copying words, never a call to the host.
+  std::mutex tables_mutex_;
+  std::array<uintptr_t, kSupportBlockWords> host_support_block_{};
+  std::array<uintptr_t, kFunctionTableSlots> host_function_table_{};
+
+  // Set at load, before any entry point runs.
+  char* shared_code_view_ = nullptr;
+  size_t shared_view_size_ = 0;
+  TVersionInfo host_version_info_;
+
+  // The one receiver object. Replaced without being stopped or destroyed by a second open,
+  // and left alive by a close whose thread did not end; those objects are released, never
+  // destroyed (their threads may still be running).
+  std::unique_ptr<ReceiverControl> receiver_;
+};
+
+}  // namespace sfh56

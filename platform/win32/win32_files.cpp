@@ -1,0 +1,89 @@
+#include "platform/win32/win32_files.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <vector>
+
+#include "platform/win32/win32_host_ipc.h"
+
+namespace sfh56::win32 {
+namespace {
+
+class Win32AppendFile : public platform::AppendFile {
+ public:
+  explicit Win32AppendFile(HostObjectHandle file) : file_(std::move(file)) {}
+  bool Write(const std::string& bytes) override {
+    size_t done = 0;
+    while (done < bytes.size()) {
+      DWORD written = 0;
+      const DWORD chunk = static_cast<DWORD>(bytes.size() - done);
+      if (!WriteFile(file_.get(), bytes.data() + done, chunk, &written, nullptr) || written == 0) {
+        return false;
+      }
+      done += written;
+    }
+    return true;
+  }
+
+ private:
+  HostObjectHandle file_;
+};
+
+std::unique_ptr<platform::AppendFile> OpenFile(const std::string& path, DWORD access,
+                                               DWORD disposition) {
+  HANDLE file = CreateFileA(path.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  return std::make_unique<Win32AppendFile>(HostObjectHandle(file));
+}
+
+class Win32VersionBlock : public platform::VersionBlock {
+ public:
+  explicit Win32VersionBlock(std::vector<char> data) : data_(std::move(data)) {}
+  std::optional<std::string> QueryString(const std::string& sub_block) override {
+    void* value = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueA(data_.data(), sub_block.c_str(), &value, &length) || value == nullptr ||
+        length < 1) {
+      return std::nullopt;
+    }
+    // The length counts the terminating zero; never read past it, even if it is missing.
+    const char* text = static_cast<const char*>(value);
+    return std::string(text, strnlen(text, length));
+  }
+
+ private:
+  std::vector<char> data_;
+};
+
+}  // namespace
+
+std::string Win32Files::MainExecutablePath() {
+  std::vector<char> path(MAX_PATH);
+  for (;;) {
+    const DWORD length = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) return {};
+    if (length < path.size()) return std::string(path.data(), length);
+    path.resize(path.size() * 2);  // truncated: try a larger buffer
+  }
+}
+
+std::unique_ptr<platform::AppendFile> Win32Files::OpenForAppend(const std::string& path) {
+  return OpenFile(path, FILE_APPEND_DATA, OPEN_EXISTING);
+}
+
+std::unique_ptr<platform::AppendFile> Win32Files::Create(const std::string& path) {
+  return OpenFile(path, GENERIC_WRITE, CREATE_ALWAYS);
+}
+
+std::unique_ptr<platform::VersionBlock> Win32Files::LoadVersionBlock(const std::string& path) {
+  DWORD unused = 0;
+  const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &unused);
+  if (size == 0) return nullptr;
+  std::vector<char> data(size);
+  if (!GetFileVersionInfoA(path.c_str(), 0, size, data.data())) return nullptr;
+  return std::make_unique<Win32VersionBlock>(std::move(data));
+}
+
+}  // namespace sfh56::win32

@@ -1,0 +1,60 @@
+#pragma once
+// The older host's named file mapping and semaphore, and messages to its window.
+
+#include "platform/host_ipc.h"
+
+// Method names of the seam that <windows.h>, when included earlier, defines as macros.
+#undef OpenSemaphore
+#undef SendMessage
+#undef RegisterWindowMessage
+
+namespace sfh56::win32 {
+
+// Owns one kernel object handle (CloseHandle); movable, not copyable.
+class HostObjectHandle {
+ public:
+  HostObjectHandle() = default;
+  explicit HostObjectHandle(void* handle) : handle_(handle) {}
+  ~HostObjectHandle() { Close(); }
+  HostObjectHandle(HostObjectHandle&& other) noexcept : handle_(other.handle_) {
+    other.handle_ = nullptr;
+  }
+  HostObjectHandle& operator=(HostObjectHandle&& other) noexcept;
+  HostObjectHandle(const HostObjectHandle&) = delete;
+  HostObjectHandle& operator=(const HostObjectHandle&) = delete;
+
+  void* get() const { return handle_; }
+  explicit operator bool() const { return handle_ != nullptr; }
+  void Close();
+
+ private:
+  void* handle_ = nullptr;
+};
+
+class Win32HostIpc : public platform::HostIpc {
+ public:
+  Win32HostIpc() = default;
+  // Unmaps the view: the platform object lives until the library is unloaded.
+  ~Win32HostIpc() override;
+  Win32HostIpc(const Win32HostIpc&) = delete;
+  Win32HostIpc& operator=(const Win32HostIpc&) = delete;
+
+  bool OpenMapping(const std::string& name) override;
+  bool OpenSemaphore(const std::string& name) override;
+  char* MapView() override;
+  size_t ViewSize() override;
+  void CloseHandles() override;
+  bool WaitSemaphore(uint32_t timeout_ms) override;
+  intptr_t SendMessage(platform::WindowHandle window, uint32_t message, uintptr_t wparam,
+                       intptr_t lparam) override;
+  void SendCopyData(platform::WindowHandle window, uintptr_t wparam, uintptr_t dw_data,
+                    const void* data, uint32_t size) override;
+  uint32_t RegisterWindowMessage(const std::string& name) override;
+
+ private:
+  HostObjectHandle mapping_;
+  HostObjectHandle semaphore_;
+  void* view_ = nullptr;
+};
+
+}  // namespace sfh56::win32

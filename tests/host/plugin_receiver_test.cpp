@@ -1,0 +1,135 @@
+// The plugin with the real receiver thread object on the simulated platform: the entry
+// points' start, stop, power-resume and close requests go through the thread's handshake.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "host/comm_thread_receiver.h"
+#include "host/plugin.h"
+#include "platform/sim/sim_platform.h"
+#include "tests/host/host_fakes.h"
+
+namespace sfh56 {
+namespace {
+
+class PluginReceiverTest : public ::testing::Test {
+ protected:
+  sim::SimPlatform sim_;
+  test::FakeHostIpc host_ipc_;
+  test::FakeFiles files_;
+  platform::Platform platform_{sim_.counters, sim_.scheduler,     sim_.serial_ports,
+                               sim_.registry, sim_.message_boxes, host_ipc_,
+                               files_,        sim_.modules};
+  Plugin plugin_{platform_, CommThreadReceiverFactory()};
+};
+
+TEST_F(PluginReceiverTest, NewerHostCycleDrivesTheReceiverThread) {
+  plugin_.OnLoad();
+  EXPECT_EQ(plugin_.GirRequestedApi(1), 1);
+  EXPECT_EQ(plugin_.GirDevicenum(), 207);
+  std::array<uintptr_t, kFunctionTableSlots> table{};
+  ASSERT_EQ(plugin_.GirOpen(3, 2, 0, table.data()), 1);
+  EXPECT_TRUE(plugin_.ReceiverAlive());
+
+  // The capture run of this build has no device and reports itself running.
+  EXPECT_EQ(plugin_.GirStart(), 1);
+  EXPECT_EQ(plugin_.GirStart(), 1) << "a start while capturing changes nothing";
+  EXPECT_EQ(plugin_.GirInfo(2, 7, 0), 1) << "power resume: stop and start again";
+  EXPECT_EQ(plugin_.GirStop(), 1);
+  EXPECT_EQ(plugin_.GirInfo(2, 6, 0), 1) << "stopped: nothing to reopen";
+  EXPECT_EQ(plugin_.GirStop(), 1) << "stop while idle";
+  EXPECT_EQ(plugin_.GirStart(), 1);
+
+  EXPECT_EQ(plugin_.GirClose(), 1);
+  EXPECT_FALSE(plugin_.ReceiverAlive());
+  EXPECT_EQ(plugin_.GirClose(), 1);
+  EXPECT_EQ(plugin_.GirStart(), 0);
+}
+
+TEST_F(PluginReceiverTest, OlderHostClosesAPluginItNeverStarted) {
+  plugin_.OnLoad();
+  plugin_.InitDevice(0x10, nullptr);
+  EXPECT_EQ(plugin_.StopDevice(), -1) << "the first request resumes the thread";
+  plugin_.CleanUpDevice();
+  EXPECT_FALSE(plugin_.PluginOpen());
+  EXPECT_FALSE(plugin_.ReceiverAlive());
+
+  plugin_.InitDevice(0x10, nullptr);
+  plugin_.OnUnload();  // unload with the plugin still open closes it first
+  EXPECT_FALSE(plugin_.ReceiverAlive());
+  EXPECT_EQ(host_ipc_.close_calls, 1);
+}
+
+// A host whose event handler is stuck until the test lets it go.
+struct StuckHost {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool entered = false;
+  bool released = false;
+};
+StuckHost* g_stuck = nullptr;
+
+int32_t SFH_HOST_CALL StuckEvent(const char*, const char*, int32_t, int32_t) {
+  std::unique_lock lock(g_stuck->mutex);
+  g_stuck->entered = true;
+  g_stuck->changed.notify_all();
+  g_stuck->changed.wait(lock, [] { return g_stuck->released; });
+  return 0;
+}
+
+// Starts capturing, hands one code to the host, then serves requests.
+class DeliverOnceCapture : public CaptureRun {
+ public:
+  void Run(TCommThread& receiver) override {
+    receiver.Acknowledge(true);
+    receiver.Deliver("48B7");
+    NoDeviceCaptureRun().Run(receiver);
+  }
+};
+
+TEST_F(PluginReceiverTest, CloseDuringADeliveryLeavesTheReceiverAliveAndReturns0) {
+  StuckHost stuck;
+  g_stuck = &stuck;
+  CommThreadReceiver* created = nullptr;
+  Plugin plugin(platform_, [&](platform::Platform& p, HostServices& h) {
+    auto receiver = std::make_unique<CommThreadReceiver>(p, h);
+    receiver->Thread().SetSerialCapture(std::make_unique<DeliverOnceCapture>());
+    created = receiver.get();
+    return std::unique_ptr<ReceiverControl>(std::move(receiver));
+  });
+  plugin.OnLoad();
+  std::array<uintptr_t, kFunctionTableSlots> table{};
+  table[kTableEventSlot] = reinterpret_cast<uintptr_t>(&StuckEvent);
+  ASSERT_EQ(plugin.GirOpen(3, 2, 0, table.data()), 1);
+  EXPECT_EQ(plugin.GirStart(), 1);
+  {
+    std::unique_lock lock(stuck.mutex);
+    stuck.changed.wait(lock, [&] { return stuck.entered; });
+  }
+
+  // The host calls close from its own thread while its event handler holds the receiver.
+  EXPECT_EQ(plugin.GirStop(), 0) << "no wait: the running state as it is";
+  EXPECT_EQ(plugin.GirClose(), 0);
+  EXPECT_FALSE(plugin.PluginOpen());
+  EXPECT_TRUE(plugin.ReceiverAlive());
+  EXPECT_EQ(plugin.GirClose(), 1) << "a second close does nothing";
+
+  {
+    std::lock_guard lock(stuck.mutex);
+    stuck.released = true;
+  }
+  stuck.changed.notify_all();
+  // The plugin never destroys the abandoned object; the test ends its thread itself.
+  ASSERT_NE(created, nullptr);
+  while (created->Thread().Delivering()) std::this_thread::yield();
+  EXPECT_TRUE(created->TerminateAndWait());
+  delete created;
+  g_stuck = nullptr;
+}
+
+}  // namespace
+}  // namespace sfh56

@@ -75,9 +75,10 @@ std::string WindowsPath(std::string path) {
   return path;
 }
 
-std::string PluginHostCommand(int max_events) {
-  return "\"" + WindowsPath(SFH_PLUGIN_HOST_EXE) + "\" --seconds 20 --max-events " +
-         std::to_string(max_events) + " --answer-boxes ok \"" + WindowsPath(SFH_PLUGIN_DLL) + "\"";
+std::string PluginHostCommand(int seconds, int max_events) {
+  return "\"" + WindowsPath(SFH_PLUGIN_HOST_EXE) + "\" --seconds " + std::to_string(seconds) +
+         " --events " + std::to_string(max_events) + " --answer-boxes ok \"" +
+         WindowsPath(SFH_PLUGIN_DLL) + "\"";
 }
 
 std::vector<std::string> LinesStartingWith(const std::vector<std::string>& lines,
@@ -117,7 +118,7 @@ TEST(UsbEndToEnd, ReplayedRemoteArrivesAsTheDecodersCodes) {
   ASSERT_EQ(expected.size(), signals.size());
 
   wintest::ComNameOverride usb("USB");
-  const auto lines = RunProgram(PluginHostCommand(static_cast<int>(expected.size())), folder);
+  const auto lines = RunProgram(PluginHostCommand(20, static_cast<int>(expected.size())), folder);
   SCOPED_TRACE(::testing::PrintToString(lines));
   EXPECT_EQ(LinesStartingWith(lines, "start "), std::vector<std::string>{"start 1"});
   EXPECT_TRUE(LinesStartingWith(lines, "box ").empty());
@@ -138,7 +139,7 @@ TEST(UsbEndToEnd, WithoutTheReceiverLibraryTheStartFailsWithItsMessage) {
   char temporary[MAX_PATH] = {};
   GetTempPathA(MAX_PATH, temporary);
   wintest::ComNameOverride usb("USB");
-  const auto lines = RunProgram(PluginHostCommand(1), temporary);
+  const auto lines = RunProgram(PluginHostCommand(1, 1), temporary);
   SCOPED_TRACE(::testing::PrintToString(lines));
   EXPECT_EQ(
       LinesStartingWith(lines, "box "),

@@ -21,6 +21,8 @@ struct Library {
 };
 
 Library* g_library = nullptr;
+// The library's own reference to itself while a receiver object exists.
+HMODULE g_library_hold = nullptr;
 
 void Attach() {
   auto library = std::make_unique<Library>();
@@ -46,6 +48,24 @@ void Detach() {
 
 Plugin* LoadedPlugin() {
   return g_library != nullptr ? g_library->plugin.get() : nullptr;
+}
+
+void UpdateLibraryHold() noexcept {
+  const Plugin* plugin = LoadedPlugin();
+  const bool receiver = plugin != nullptr && plugin->ReceiverAlive();
+  if (receiver && g_library_hold == nullptr) {
+    HMODULE self = nullptr;
+    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                           reinterpret_cast<LPCSTR>(&g_library_hold), &self)) {
+      g_library_hold = self;
+    }
+  } else if (!receiver && g_library_hold != nullptr) {
+    // The host calls this through its own reference to the library, so this never drops
+    // the last one.
+    HMODULE self = g_library_hold;
+    g_library_hold = nullptr;
+    FreeLibrary(self);
+  }
 }
 
 }  // namespace sfh56::dll

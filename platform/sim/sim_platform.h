@@ -2,12 +2,13 @@
 // The whole simulated platform: one virtual clock and the simulated implementation of
 // every platform interface, with platform() as the aggregate the plugin takes.
 // Interfaces whose simulation is not part of this build yet answer like a machine
-// without the resource: serial ports that never open, no host objects, no files, no
+// without the resource: serial ports that never open, no host objects, no
 // libraries.
 
 #include "platform/platform.h"
 #include "platform/sim/sim_clock.h"
 #include "platform/sim/sim_counters.h"
+#include "platform/sim/sim_files.h"
 #include "platform/sim/sim_message_boxes.h"
 #include "platform/sim/sim_modules.h"
 #include "platform/sim/sim_registry.h"
@@ -31,7 +32,7 @@ class SimPlatform {
   SimRegistry registry;
   platform::UnavailableSerialPorts serial_ports;
   platform::UnavailableHostIpc host_ipc;
-  platform::UnavailableFiles files;
+  SimFiles files;
   SimModules modules;
 
  private:

@@ -239,5 +239,32 @@ TEST(PluginDll, OlderHostInitStartStopAndCleanUp) {
   EXPECT_EQ(dll.Get<IntExport>("start_device")(), 0);
 }
 
+TEST(PluginDll, LibraryStaysLoadedWhileAReceiverExists) {
+  void* table[28] = {};
+  {
+    PluginDll dll;
+    ASSERT_TRUE(dll.Loaded());
+    EXPECT_EQ(dll.Get<OpenExport>("gir_open")(3, 2, 0, table), 1);
+    EXPECT_EQ(dll.Get<IntExport>("gir_close")(), 1);
+  }
+  EXPECT_EQ(GetModuleHandleA(kDllName), nullptr) << "closed, then unloaded";
+
+  {
+    PluginDll dll;
+    ASSERT_TRUE(dll.Loaded());
+    EXPECT_EQ(dll.Get<OpenExport>("gir_open")(3, 2, 0, table), 1);
+    EXPECT_EQ(dll.Get<IntExport>("gir_start")(), 1);
+  }
+  // Unloaded by the host while open: the receiver thread keeps the library's code.
+  ASSERT_NE(GetModuleHandleA(kDllName), nullptr);
+  {
+    PluginDll dll;
+    ASSERT_TRUE(dll.Loaded());
+    EXPECT_EQ(dll.Get<IntExport>("gir_stop")(), 1) << "the same plugin, still open";
+    EXPECT_EQ(dll.Get<IntExport>("gir_close")(), 1);
+  }
+  EXPECT_EQ(GetModuleHandleA(kDllName), nullptr);
+}
+
 }  // namespace
 }  // namespace sfh56::dlltest

@@ -122,8 +122,8 @@ class UsbCaptureThread {
   virtual void DecodeAndDeliver() = 0;
 };
 
-// One USB capture run at a time; owned by the receiver thread object, which keeps the
-// duration buffer and the entry points of the loaded library here.
+// One USB capture run: the library loaded for it, its entry points and the duration
+// buffer the library fills. Made afresh for every run by UsbCaptureRun.
 class UsbCapture {
  public:
   UsbCapture(platform::Modules& modules, platform::MessageBoxes& message_boxes, HostServices& host)

@@ -1,6 +1,7 @@
 #include "receiver/comm_thread.h"
 
 #include "hwaccess/hardware_driver.h"
+#include "receiver/usb_capture.h"
 
 namespace sfh56 {
 namespace {
@@ -38,7 +39,7 @@ TCommThread::TCommThread(platform::Platform& platform, HostServices& host)
       host_(host),
       time_base_(platform.counters, platform.scheduler),
       serial_capture_(std::make_unique<NoDeviceCaptureRun>()),
-      usb_capture_(std::make_unique<NoDeviceCaptureRun>()) {
+      usb_capture_(std::make_unique<UsbCaptureRun>()) {
   thread_ = platform_.scheduler.CreateSuspendedThread([this] { Execute(); });
   time_base_.TscAvailable = time_base_.HasTimeStampCounter();
   delivering_.store(false);

@@ -85,7 +85,8 @@ class TCommThread {
   void LoadSettings();
   void SaveSettings();
 
-  // The capture runs (defaults: NoDeviceCaptureRun). Set before the first Start.
+  // The capture runs (defaults: NoDeviceCaptureRun for serial, UsbCaptureRun for USB).
+  // Set before the first Start.
   void SetSerialCapture(std::unique_ptr<CaptureRun> capture);
   void SetUsbCapture(std::unique_ptr<CaptureRun> capture);
 

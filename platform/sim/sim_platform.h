@@ -10,6 +10,7 @@
 #include "platform/sim/sim_counters.h"
 #include "platform/sim/sim_files.h"
 #include "platform/sim/sim_message_boxes.h"
+#include "platform/sim/sim_modules.h"
 #include "platform/sim/sim_registry.h"
 #include "platform/sim/sim_scheduler.h"
 #include "platform/unavailable.h"
@@ -32,7 +33,7 @@ class SimPlatform {
   platform::UnavailableSerialPorts serial_ports;
   platform::UnavailableHostIpc host_ipc;
   SimFiles files;
-  platform::UnavailableModules modules;
+  SimModules modules;
 
  private:
   platform::Platform platform_;

@@ -9,6 +9,7 @@
 #include "platform/win32/win32_files.h"
 #include "platform/win32/win32_host_ipc.h"
 #include "platform/win32/win32_message_boxes.h"
+#include "platform/win32/win32_modules.h"
 #include "platform/win32/win32_registry.h"
 #include "platform/win32/win32_scheduler.h"
 
@@ -32,7 +33,7 @@ class Win32Platform {
   platform::UnavailableSerialPorts serial_ports;
   Win32HostIpc host_ipc;
   Win32Files files;
-  platform::UnavailableModules modules;
+  Win32Modules modules;
 
  private:
   platform::Platform platform_;

@@ -24,8 +24,7 @@ TEST(Win32MessageBoxes, ShowsTheBoxAndReturnsTheButtonClicked) {
   HANDLE clicker = CreateThread(nullptr, 0, ClickRetry, nullptr, 0, nullptr);
   Win32MessageBoxes boxes;
   EXPECT_EQ(boxes.Show("Text", "Caption of test",
-                       platform::kMbRetryCancel | platform::kMbIconQuestion |
-                           platform::kMbTopmost),
+                       platform::kMbRetryCancel | platform::kMbIconQuestion | platform::kMbTopmost),
             IDRETRY);
   WaitForSingleObject(clicker, 5000);
   CloseHandle(clicker);

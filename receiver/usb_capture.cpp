@@ -1,0 +1,222 @@
+#include "receiver/usb_capture.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "decode/service_log.h"
+#include "receiver/comm_thread.h"
+
+namespace sfh56 {
+
+namespace {
+
+// 2^40 ticks per second (about 1.1 THz) is far above any counter; with it the largest
+// product of the conversion, 255 x 2^40 x 1024, stays well inside int64.
+constexpr double kMaxWholeTicksPerSecond = 1099511627776.0;
+
+template <typename Fn>
+Fn ResolveAs(platform::Module& library, const char* name) {
+  return reinterpret_cast<Fn>(library.Resolve(name));
+}
+
+}  // namespace
+
+UsbEntryPoints ResolveUsbEntryPoints(platform::Module& library) {
+  UsbEntryPoints entry;
+  entry.DoGetInfraCode = ResolveAs<UsbGetInfraCodeFn>(library, kDoGetInfraCode);
+  entry.DoSetDataPortDirection = ResolveAs<UsbSetPortByteFn>(library, kDoSetDataPortDirection);
+  entry.DoGetDataPortDirection = ResolveAs<UsbGetPortByteFn>(library, kDoGetDataPortDirection);
+  entry.DoSetOutDataPort = ResolveAs<UsbSetPortByteFn>(library, kDoSetOutDataPort);
+  entry.DoGetOutDataPort = ResolveAs<UsbGetPortByteFn>(library, kDoGetOutDataPort);
+  return entry;
+}
+
+UsbPollOutcome ClassifyUsbPoll(int32_t result, int32_t count) {
+  if (result != 0 || count == 0) return UsbPollOutcome::kNoTrain;
+  if (count < 0 || count > kUsbCapacity) return UsbPollOutcome::kBadCount;
+  return UsbPollOutcome::kTrain;
+}
+
+int64_t UsbWholeTicksPerSecond(double ticks_per_second) {
+  if (!std::isfinite(ticks_per_second) || ticks_per_second <= 0.0) return 0;
+  if (ticks_per_second > kMaxWholeTicksPerSecond) ticks_per_second = kMaxWholeTicksPerSecond;
+  // nearbyint rounds in the default mode: to the nearest, halves to even.
+  return static_cast<int64_t>(std::nearbyint(ticks_per_second));
+}
+
+int64_t UsbDurationTicks(uint8_t duration_units, int64_t whole_ticks_per_second) {
+  return static_cast<int64_t>(duration_units) * whole_ticks_per_second * kUsbUnitTicksNumerator /
+         kUsbUnitTicksDenominator;
+}
+
+void BuildUsbPulseTrain(std::span<const uint8_t> durations, double ticks_per_second,
+                        PulseTrain& train) {
+  // Never more records than the train holds, whatever the caller passes.
+  const int n = static_cast<int>(std::min<size_t>(durations.size(), kEdgeCapacity - 1));
+  const int64_t whole_ticks = UsbWholeTicksPerSecond(ticks_per_second);
+  train.Edges[0].Timestamp = 0;
+  for (int i = 1; i <= n; ++i) {
+    train.Edges[i].Timestamp =
+        train.Edges[i - 1].Timestamp + UsbDurationTicks(durations[i - 1], whole_ticks);
+    train.Edges[i].Status = static_cast<uint32_t>((n - i + 1) % 2);
+  }
+  train.LastEdgeIndex = n;
+}
+
+void UsbCapture::UpdateOutPort(uint8_t set_bits, uint8_t clear_bits) {
+  uint8_t value = 0;
+  entry_.DoGetOutDataPort(&value);
+  entry_.DoSetOutDataPort(static_cast<uint8_t>((value & ~clear_bits) | set_bits));
+}
+
+void UsbCapture::UpdateDirection(uint8_t set_bits) {
+  uint8_t value = 0;
+  entry_.DoGetDataPortDirection(&value);
+  entry_.DoSetDataPortDirection(static_cast<uint8_t>(value | set_bits));
+}
+
+bool UsbCapture::PollOnce(UsbCaptureThread& thread) {
+  // Bit 0 on, bit 1 off: polling, nothing received.
+  UpdateDirection(kUsbPortBits);
+  UpdateOutPort(kUsbPortBit0, kUsbPortBit1);
+
+  int32_t count = 0;
+  const int32_t result = entry_.DoGetInfraCode(buffer_.data() + 1, kUsbCapacity, &count);
+  if (ClassifyUsbPoll(result, count) != UsbPollOutcome::kTrain) return false;
+
+  // Both bits on from a received train until the next poll.
+  UpdateOutPort(kUsbPortBits, 0);
+  PulseTrain& train = thread.Train();
+  train.TicksPerSecond = thread.TicksPerSecond();
+  BuildUsbPulseTrain(std::span<const uint8_t>(buffer_.data() + 1, static_cast<size_t>(count)),
+                     thread.TicksPerSecond(), train);
+  return CompleteTrain(thread);
+}
+
+bool UsbCapture::CompleteTrain(UsbCaptureThread& thread) {
+  // The USB path has no sequence time-out: every train counts, however long the pause
+  // before it was.
+  switch (thread.Sequence().FinishTrain(thread.CommandOrder(), host_.PluginOpen())) {
+    case TrainAction::kDiscard:
+      return false;
+    case TrainAction::kDecode:
+      thread.DecodeAndDeliver();
+      return false;
+    case TrainAction::kEndThread:
+      thread.SetTerminated();
+      return true;
+  }
+  return false;
+}
+
+void UsbCapture::Run(UsbCaptureThread& thread) {
+  std::unique_ptr<platform::Module> library = modules_.Load(kUsbLibraryName);
+  entry_ = library ? ResolveUsbEntryPoints(*library) : UsbEntryPoints{};
+  if (!entry_.Complete()) {
+    message_boxes_.Show(host_.TranslateText(kUsbInitFailedText), kUsbLibraryName,
+                        platform::kMbOk | platform::kMbIconError | platform::kMbTopmost);
+    entry_ = {};
+    library.reset();
+    thread.Acknowledge(false);
+    return;
+  }
+
+  thread.Acknowledge(true);
+  thread.Sequence().StartCapture(CapturePath::kUsb);
+
+  // Both status bits off while the capture starts; the bits made outputs.
+  UpdateOutPort(0, kUsbPortBits);
+  UpdateDirection(kUsbPortBits);
+
+  bool stopped = false;
+  bool terminated = false;
+  while (!stopped && !terminated) {
+    switch (thread.WaitForRequest(kUsbPollPeriodMs)) {
+      case UsbCaptureThread::Request::kTerminate:
+        thread.SetTerminated();
+        terminated = true;
+        break;
+      case UsbCaptureThread::Request::kStart:
+        thread.Acknowledge(true);
+        break;
+      case UsbCaptureThread::Request::kStop:
+        thread.Acknowledge(false);
+        stopped = true;
+        break;
+      case UsbCaptureThread::Request::kNone:
+        // A train admitted while the host has closed the plugin ends the thread.
+        terminated = PollOnce(thread);
+        break;
+    }
+  }
+
+  UpdateOutPort(0, kUsbPortBits);
+  entry_ = {};
+  library.reset();
+}
+
+namespace {
+
+// Hands a decoded code to the host through the receiver.
+class ReceiverCodeSink : public CodeSink {
+ public:
+  explicit ReceiverCodeSink(TCommThread& receiver) : receiver_(receiver) {}
+  void Deliver(std::string_view code) override { receiver_.Deliver(std::string(code)); }
+
+ private:
+  TCommThread& receiver_;
+};
+
+// What USB capture needs, served by the receiver thread object.
+class ReceiverUsbThread : public UsbCaptureThread {
+ public:
+  ReceiverUsbThread(TCommThread& receiver, SequenceRule& sequence, DecoderState& decoder)
+      : receiver_(receiver), sequence_(sequence), decoder_(decoder) {}
+
+  Request WaitForRequest(uint32_t timeout_ms) override {
+    const auto control = receiver_.ControlWaitables();
+    const platform::WaitResult result =
+        receiver_.Platform().scheduler.WaitAny(std::span(control), timeout_ms);
+    if (result.Is(kTerminateIndex)) return Request::kTerminate;
+    if (result.Is(kStartIndex)) return Request::kStart;
+    if (result.Is(kStopIndex)) return Request::kStop;
+    return Request::kNone;
+  }
+  void Acknowledge(bool running) override { receiver_.Acknowledge(running); }
+  void SetTerminated() override { receiver_.SetTerminated(); }
+  PulseTrain& Train() override { return receiver_.Train(); }
+  double TicksPerSecond() const override { return receiver_.Time().TicksPerSecond; }
+  int32_t CommandOrder() const override { return receiver_.Settings().CommandOrder; }
+  SequenceRule& Sequence() override { return sequence_; }
+
+  void DecodeAndDeliver() override {
+    const ReceiverSettings& settings = receiver_.Settings();
+    std::optional<ServiceLogWriter> log;
+    if (settings.ServiceMode) log.emplace(receiver_.Platform().files);
+    ReceiverCodeSink sink(receiver_);
+    Decoder::Decode(receiver_.Train(), settings.BitMask, decoder_, log ? &*log : nullptr, &sink);
+    // The receiver's copy of the last code follows the decoder's.
+    static_assert(sizeof receiver_.CodeBuffer == kCodeBufferBytes);
+    std::memcpy(receiver_.CodeBuffer.data(), decoder_.CodeCString(), kCodeBufferBytes);
+  }
+
+ private:
+  TCommThread& receiver_;
+  SequenceRule& sequence_;
+  DecoderState& decoder_;
+};
+
+}  // namespace
+
+void UsbCaptureRun::Run(TCommThread& receiver) {
+  platform::Platform& platform = receiver.Platform();
+  UsbCapture capture(platform.modules, platform.message_boxes, receiver.Host());
+  ReceiverUsbThread thread(receiver, sequence_, decoder_);
+  capture.Run(thread);
+}
+
+}  // namespace sfh56

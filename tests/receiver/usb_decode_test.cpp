@@ -1,0 +1,146 @@
+// Recorded remote-control signals through the USB path: the scripted receiver reports
+// each signal in its own unit, the capture builds the train, and the code must be the
+// one the decoder gives for the same durations recorded directly.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "decode/decoder.h"
+#include "decode/durations.h"
+#include "platform/sim/sim_message_boxes.h"
+#include "platform/sim/sim_modules.h"
+#include "receiver/usb_capture.h"
+
+namespace sfh56 {
+namespace {
+
+class OpenHost : public HostServices {
+ public:
+  bool PluginOpen() const override { return true; }
+  void DeliverCode(const std::string&) override {}
+  std::string TranslateText(const std::string& text) override { return text; }
+  platform::RootKey SettingsRootKey() const override { return platform::RootKey::kCurrentUser; }
+};
+
+// Decodes every admitted train as the receiver thread does and keeps the codes.
+class DecodingThread : public UsbCaptureThread {
+ public:
+  DecodingThread(const sim::SimUsbReceiver& receiver, double ticks_per_second)
+      : receiver_(receiver), ticks_per_second_(ticks_per_second) {}
+
+  std::vector<std::string> codes;
+
+  Request WaitForRequest(uint32_t) override {
+    return receiver_.Drained() ? Request::kStop : Request::kNone;
+  }
+  void Acknowledge(bool) override {}
+  void SetTerminated() override { ADD_FAILURE() << "the capture ended the thread"; }
+  PulseTrain& Train() override { return train_; }
+  double TicksPerSecond() const override { return ticks_per_second_; }
+  int32_t CommandOrder() const override { return 0; }
+  SequenceRule& Sequence() override { return sequence_; }
+  void DecodeAndDeliver() override {
+    const DecodeResult result = Decoder::Decode(train_, 16, state_);
+    codes.push_back(result.deliver ? std::string(result.code) : std::string("<none>"));
+  }
+
+ private:
+  const sim::SimUsbReceiver& receiver_;
+  double ticks_per_second_;
+  PulseTrain train_;
+  SequenceRule sequence_;
+  DecoderState state_;
+};
+
+// The replay file of the Windows tests: microseconds, mark first, one signal a line.
+std::vector<std::vector<double>> ReadRecordedSignals() {
+  std::vector<std::vector<double>> signals;
+  std::ifstream file(SFH_USB_REPLAY_FILE);
+  std::string line;
+  while (std::getline(file, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream words(line);
+    std::vector<double> signal;
+    double microseconds = 0;
+    while (words >> microseconds) signal.push_back(microseconds);
+    signals.push_back(std::move(signal));
+  }
+  return signals;
+}
+
+// The device's unit, 1024/12000000 s: to the nearest unit, within 1..255.
+uint8_t ToDeviceUnits(double microseconds) {
+  const double units = std::nearbyint(microseconds * 12.0 / 1024.0);
+  return static_cast<uint8_t>(std::clamp(units, 1.0, 255.0));
+}
+
+std::vector<std::string> DecodeDirectly(const std::vector<std::vector<uint8_t>>& signals,
+                                        double ticks_per_second) {
+  std::vector<std::string> codes;
+  DecoderState state;
+  for (const auto& units : signals) {
+    std::vector<double> microseconds;
+    for (uint8_t unit : units) microseconds.push_back(unit * 1024.0 / 12.0);
+    PulseTrain train;
+    EXPECT_TRUE(DurationsToTrain(microseconds, ticks_per_second, train));
+    const DecodeResult result = Decoder::Decode(train, 16, state);
+    codes.push_back(result.deliver ? std::string(result.code) : std::string("<none>"));
+  }
+  return codes;
+}
+
+TEST(UsbDecode, RecordedSignalsGiveTheDecodersCodes) {
+  const auto recorded = ReadRecordedSignals();
+  ASSERT_GE(recorded.size(), 3u);
+  std::vector<std::vector<uint8_t>> signals;
+  for (const auto& signal : recorded) {
+    std::vector<uint8_t> units;
+    for (double microseconds : signal) units.push_back(ToDeviceUnits(microseconds));
+    signals.push_back(units);
+  }
+  // 12 MHz makes one device unit exactly 1024 ticks, so the two trains are equal.
+  constexpr double kTicksPerSecond = 12000000.0;
+  const std::vector<std::string> expected = DecodeDirectly(signals, kTicksPerSecond);
+
+  sim::SimUsbReceiver receiver;
+  sim::SimModules modules;
+  modules.AddLibrary(kUsbLibraryName, receiver.Exports());
+  for (const auto& units : signals) {
+    receiver.QueueTrain(units);
+    receiver.QueueSilence(3);
+  }
+  sim::SimMessageBoxes boxes;
+  OpenHost host;
+  UsbCapture capture(modules, boxes, host);
+  DecodingThread thread(receiver, kTicksPerSecond);
+  capture.Run(thread);
+
+  EXPECT_EQ(thread.codes, expected);
+  // The recordings are real button presses: each gives a code.
+  for (const std::string& code : thread.codes) EXPECT_NE(code, "<none>");
+}
+
+TEST(UsbDecode, ZeroDurationsFromTheDeviceDecodeWithoutFault) {
+  sim::SimUsbReceiver receiver;
+  sim::SimModules modules;
+  modules.AddLibrary(kUsbLibraryName, receiver.Exports());
+  receiver.QueueTrain(std::vector<uint8_t>(67, 0));
+  std::vector<uint8_t> mixed(67, 7);
+  for (size_t i = 0; i < mixed.size(); i += 3) mixed[i] = 0;
+  receiver.QueueTrain(mixed);
+  sim::SimMessageBoxes boxes;
+  OpenHost host;
+  UsbCapture capture(modules, boxes, host);
+  DecodingThread thread(receiver, 10000000.0);
+  capture.Run(thread);
+  EXPECT_EQ(thread.codes.size(), 2u);
+}
+
+}  // namespace
+}  // namespace sfh56

@@ -1,0 +1,232 @@
+#include "receiver/serial_capture.h"
+
+#include <array>
+#include <cmath>
+#include <memory>
+
+namespace sfh56 {
+
+namespace {
+
+constexpr std::array<InputLine, 3> kInputLines{{
+    {platform::kEvCts, platform::kMsCtsOn},
+    {platform::kEvDsr, platform::kMsDsrOn},
+    {platform::kEvRlsd, platform::kMsRlsdOn},
+}};
+constexpr uint8_t kInputDcd = 2;
+
+// A train in waiting mode also ends when no edge has been recorded for this long even
+// though comm events keep coming (glitches shorter than a status read): the end test
+// alone would then never fire.
+constexpr double kMaxEventsWithoutEdgeSeconds = 0.1;
+
+int64_t SecondsToTicks(double ticks_per_second, double seconds) {
+  return static_cast<int64_t>(std::nearbyint(ticks_per_second * seconds));
+}
+
+class Capture {
+ public:
+  Capture(SerialCaptureReceiver& receiver, const SerialCapturePlatform& platform,
+          SerialCaptureState& state)
+      : receiver_(receiver), platform_(platform), state_(state) {}
+
+  void Run() {
+    ReceiverSettings& settings = receiver_.Settings();
+    std::unique_ptr<platform::SerialPort> port;
+    if (!settings.ComName.empty() && settings.ComName.size() <= kMaxPortNameChars) {
+      port = platform_.ports.Open(settings.ComName);
+    }
+    if (!port) {
+      platform_.message_boxes.Show(receiver_.TranslateText(kUnableToOpenPortText), settings.ComName,
+                                   platform::kMbIconError | platform::kMbTopmost);
+      receiver_.SetRunningAndAcknowledge(false);
+      return;
+    }
+    port_ = port.get();
+
+    Arm(settings);
+    CheckReceiver(settings);
+
+    state_.PrevStatus &= state_.SignalMask;
+    receiver_.SetRunningAndAcknowledge(true);
+
+    platform_.scheduler.SleepMs(kArmDelayMs);
+    port_->StartEventWait();
+    state_.TrainCount = 0;
+    state_.LastEdgeTime = 0;
+
+    MainLoop(settings);
+    port_ = nullptr;
+    // The port and its event are closed here.
+  }
+
+ private:
+  void Arm(ReceiverSettings& settings) {
+    port_->SetupQueues(kPortQueueBytes, kPortQueueBytes);
+    platform::DeviceControlBlock dcb;
+    if (port_->GetState(dcb)) {
+      // Flow control, DTR and RTS control and every other flag off; the line
+      // parameters stay as they are.
+      dcb.flags = 0;
+      port_->SetState(dcb);
+    }
+    port_->Escape(platform::EscapeFunction::kSetRts);
+    port_->Escape(platform::EscapeFunction::kSetDtr);
+    // Ring-0 capture needs the port's I/O address, which this build cannot look up:
+    // capture goes on with the serial functions.
+    settings.AllowRing0 = false;
+    const InputLine line = InputLineFor(settings.InputSignal);
+    state_.SignalMask = line.status_bit;
+    port_->SetEventMask(line.event_mask);
+    port_->CreateEventWait();
+  }
+
+  // Waits up to three seconds for the receiver's idle (set) level; on failure the user
+  // may retry after a new calibration or go on regardless.
+  void CheckReceiver(const ReceiverSettings& settings) {
+    for (;;) {
+      receiver_.Calibrate();
+      const int64_t deadline = receiver_.ReadTimestamp() +
+                               SecondsToTicks(receiver_.TicksPerSecond(), kReceiverCheckSeconds);
+      bool expired = false;
+      for (;;) {
+        const int64_t now = receiver_.ReadTimestamp();
+        expired = now > deadline;
+        uint32_t status = 0;
+        port_->GetModemStatus(status);
+        state_.PrevStatus = status;
+        if ((status & state_.SignalMask) != 0 || expired) break;
+        if (settings.InputSignal == kInputDcd) break;
+      }
+      if (!expired) return;
+      const int answer = platform_.message_boxes.Show(
+          receiver_.TranslateText(kReceiverWarningText), kReceiverWarningCaption,
+          platform::kMbRetryCancel | platform::kMbIconQuestion | platform::kMbTopmost);
+      if (answer != platform::kIdRetry) return;
+    }
+  }
+
+  void MainLoop(const ReceiverSettings& settings) {
+    platform::Waitable* objects[] = {&receiver_.TerminateEvent(), &receiver_.StartEvent(),
+                                     &receiver_.StopEvent(), &port_->EventWaitObject()};
+    while (!receiver_.Terminated()) {
+      port_->StartEventWait();
+      const platform::WaitResult result =
+          platform_.scheduler.WaitAny(objects, platform::kWaitInfinite);
+      if (result.Is(0)) {
+        receiver_.SetTerminated();
+      } else if (result.Is(1)) {
+        receiver_.SetRunningAndAcknowledge(true);
+      } else if (result.Is(2)) {
+        receiver_.SetRunningAndAcknowledge(false);
+        return;
+      } else if (result.Is(3)) {
+        if (CaptureTrain(settings)) {
+          receiver_.OnTrainCaptured();
+          ApplySequenceRule(settings);
+        } else {
+          platform_.scheduler.SleepMs(kFailedPortBackoffMs);
+        }
+        Drain();
+      } else {
+        platform_.scheduler.SleepMs(0);  // abandoned or failed wait: yield
+      }
+    }
+  }
+
+  // Captures one train into the receiver's PulseTrain. False when the port could not
+  // be read at all (nothing to count).
+  bool CaptureTrain(const ReceiverSettings& settings) {
+    PulseTrain& train = receiver_.Train();
+    const int64_t train_start = receiver_.ReadTimestamp();
+    if (train_start - state_.LastEdgeTime > receiver_.SequenceGapTicks()) state_.TrainCount = 0;
+    state_.LastEdgeTime = train_start;
+
+    const bool busy = settings.PriorityLevel >= kBusyPollingLevel;
+    const int64_t window_ticks = receiver_.TrainStartWindowTicks();
+    const int64_t gap_ticks = receiver_.EdgeGapTicks();
+    const int64_t stuck_ticks =
+        SecondsToTicks(receiver_.TicksPerSecond(), kMaxEventsWithoutEdgeSeconds);
+    platform::Waitable* event[] = {&port_->EventWaitObject()};
+
+    int n = 0;
+    bool read_failed = false;
+    bool ended = false;
+    do {
+      uint32_t status = 0;
+      const bool read = port_->GetModemStatus(status);
+      const int64_t sample_time = receiver_.ReadTimestamp();
+      if (!read) {
+        read_failed = true;
+        break;
+      }
+      const uint32_t current = status & state_.SignalMask;
+      if (current != state_.PrevStatus) {
+        train.Edges[n] = {current, sample_time};
+        state_.PrevStatus = current;
+        state_.LastEdgeTime = sample_time;
+        ++n;
+      }
+      port_->StartEventWait();
+      if (busy) {
+        ended = n < kLongTrainEdges ? sample_time - train_start > window_ticks
+                                    : sample_time - state_.LastEdgeTime > gap_ticks;
+      } else {
+        const auto result =
+            platform_.scheduler.WaitAny(event, n < kLongTrainEdges ? kFirstWaitMs : kNextWaitMs);
+        ended = result.kind == platform::WaitResult::kTimeout ||
+                sample_time - state_.LastEdgeTime > stuck_ticks;
+      }
+    } while (!ended && n < kMaxCapturedEdges);
+
+    train.LastEdgeIndex = n - 1;
+    train.TicksPerSecond = receiver_.TicksPerSecond();
+    return !(read_failed && n == 0);
+  }
+
+  void ApplySequenceRule(const ReceiverSettings& settings) {
+    ++state_.TrainCount;
+    if (settings.CommandOrder <= 0 || state_.TrainCount >= settings.CommandOrder) {
+      if (receiver_.PluginOpen()) {
+        receiver_.DecodeTrain();
+      } else {
+        receiver_.SetTerminated();
+      }
+      state_.TrainCount = 0;
+    }
+  }
+
+  // Discards changes until the line has been quiet for kDrainQuietMs, leaving a wait
+  // pending; gives up after kDrainLimitSeconds so that requests are still served.
+  void Drain() {
+    const int64_t start = receiver_.ReadTimestamp();
+    const int64_t limit_ticks = SecondsToTicks(receiver_.TicksPerSecond(), kDrainLimitSeconds);
+    for (int checks = 0; checks < kDrainMaxChecks; ++checks) {
+      if (port_->EventWaitCompleted()) {
+        port_->StartEventWait();
+        if (receiver_.ReadTimestamp() - start > limit_ticks) return;
+        continue;
+      }
+      platform_.scheduler.SleepMs(kDrainQuietMs);
+      if (!port_->EventWaitCompleted()) return;
+    }
+  }
+
+  SerialCaptureReceiver& receiver_;
+  const SerialCapturePlatform& platform_;
+  SerialCaptureState& state_;
+  platform::SerialPort* port_ = nullptr;
+};
+
+}  // namespace
+
+InputLine InputLineFor(uint8_t input_signal) {
+  return input_signal < kInputLines.size() ? kInputLines[input_signal] : kInputLines[1];
+}
+
+void RunSerialCapture(SerialCaptureReceiver& receiver, const SerialCapturePlatform& platform,
+                      SerialCaptureState& state) {
+  Capture(receiver, platform, state).Run();
+}
+
+}  // namespace sfh56

@@ -1,0 +1,109 @@
+#pragma once
+// Turns one captured pulse train into a remote-control code: an uppercase hexadecimal
+// number derived from the spread of the train's interval lengths, with no knowledge of
+// any remote-control protocol.
+//
+// The decoder is pure: it reads a PulseTrain, the BitMask setting and its own state
+// (the last code and a scratch array, both owned by the caller, nothing allocated per
+// decode) and returns what the caller should deliver. The service log and the delivery
+// are optional sinks so that their order is kept: the log head is written before the
+// code is known, the code is delivered, and only then is the log's code line written and
+// the log closed.
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+#include "receiver/pulse_train.h"
+
+namespace sfh56 {
+
+// One entry of the decoder's work array: the pin's level during an interval (1 = mark,
+// the receiver reports carrier; 0 = space) and a value in seconds (first the absolute
+// time of the edge, then the duration of the interval that begins there).
+struct IntervalRecord {
+  uint8_t Level = 0;
+  double Value = 0.0;
+};
+
+// The code text: at most 251 characters plus a terminating zero. A bi-phase train of
+// 301 edges with BitMask 0 counts up to 301 bits, 76 digits; padding for a large
+// BitMask is cut at the capacity.
+inline constexpr int kCodeBufferBytes = 252;
+inline constexpr int kMaxCodeChars = kCodeBufferBytes - 1;
+
+enum class CodingMode { kSpace, kMark, kBiPhase };
+
+// What EstimateThreshold derives from a filtered train.
+struct Thresholds {
+  CodingMode Mode = CodingMode::kSpace;
+  double SpaceSeconds = 0.0;     // threshold for level 0 intervals (0 when mark-coded)
+  double MarkSeconds = 0.0;      // threshold for level 1 intervals (0 when space-coded)
+  double DecisionSeconds = 0.0;  // 0 for bi-phase
+};
+
+// Derives the coding mode and the thresholds from the filtered intervals first..last.
+Thresholds EstimateThreshold(const IntervalRecord* intervals, int first, int last);
+
+// Decoder state kept by the receiver object: the last code (re-sent for repeat frames)
+// and the scratch work array.
+class DecoderState {
+ public:
+  std::string_view Code() const { return {code_.data(), static_cast<size_t>(code_length_)}; }
+  const char* CodeCString() const { return code_.data(); }
+
+ private:
+  friend class Decoder;
+  std::array<char, kCodeBufferBytes> code_{};  // zero-terminated, empty at first
+  int code_length_ = 0;
+  std::array<IntervalRecord, kEdgeCapacity> work_{};
+};
+
+// The service log as the decoder sees it (ServiceMode on). Implemented by
+// ServiceLogWriter (decode/service_log.h) and by test recorders.
+class ServiceLogSink {
+ public:
+  virtual ~ServiceLogSink() = default;
+  // Opens the log and writes the record's head from the edges' absolute times (seconds)
+  // and levels; false when the log could not be opened (decoding goes on).
+  virtual bool OpenAndWriteHead(const IntervalRecord* edges, int edge_count) = 0;
+  // Called only after a successful OpenAndWriteHead, after the code was delivered.
+  virtual void WriteCodeLineAndClose(std::string_view code, bool shift_coded) = 0;
+};
+
+// Receives the code to hand to the host; called at most once per decode, after the log
+// head and before the log's code line.
+class CodeSink {
+ public:
+  virtual ~CodeSink() = default;
+  virtual void Deliver(std::string_view code) = 0;
+};
+
+// The result of one decode. When deliver is true, code is the text to hand to the host
+// (it may be empty: a repeat frame before any code was decoded). code views the
+// DecoderState's buffer and stays valid until the next decode with that state.
+struct DecodeResult {
+  bool deliver = false;
+  std::string_view code;
+  bool full_decode = false;  // false for a repeat frame or an ignored train
+  bool shift_coded = false;  // meaningful for a full decode
+};
+
+class Decoder {
+ public:
+  // Decodes one train. bit_mask is the BitMask setting: 0 keeps every bit (at most the
+  // last 64), 1..63 keep that many low bits, 64 and more keep every bit but still set
+  // the number of digits. A negative BitMask (a damaged registry value) is taken as 0;
+  // the zero padding is cut at kMaxCodeChars, so no BitMask can overrun CodeBuffer.
+  // log: null unless service mode is on. sink: receives the code (may be null when the
+  // caller delivers from the result instead).
+  static DecodeResult Decode(const PulseTrain& train, int32_t bit_mask, DecoderState& state,
+                             ServiceLogSink* log = nullptr, CodeSink* sink = nullptr);
+};
+
+// Writes value as uppercase hexadecimal with at least min_digits digits (at least one
+// digit; at most max_chars characters in total, the padding is cut first) into out,
+// zero-terminated; returns the number of characters. out holds max_chars + 1 bytes.
+int FormatHexCode(uint64_t value, int min_digits, char* out, int max_chars);
+
+}  // namespace sfh56

@@ -1,0 +1,98 @@
+#include "decode/service_log.h"
+
+#include <charconv>
+
+namespace sfh56 {
+namespace {
+
+constexpr std::string_view kLineEnd = "\r\n";
+constexpr int kLogFieldWidth = 10;
+constexpr double kMillisecondsPerSecond = 1000.0;
+
+void AppendMilliseconds(std::string& out, double milliseconds) {
+  // Fixed notation of the largest double takes 309 digits before the point.
+  char text[400];
+  const auto [end, error] =
+      std::to_chars(text, text + sizeof text, milliseconds, std::chars_format::fixed, 3);
+  const std::string_view number =
+      error == std::errc{} ? std::string_view(text, static_cast<size_t>(end - text)) : "?";
+  if (number.size() < kLogFieldWidth) out.append(kLogFieldWidth - number.size(), ' ');
+  out.append(number);
+}
+
+}  // namespace
+
+std::string ServiceLogPath(std::string_view main_executable_path) {
+  const size_t slash = main_executable_path.rfind('\\');
+  std::string path(slash == std::string_view::npos ? std::string_view{}
+                                                   : main_executable_path.substr(0, slash + 1));
+  path.append(kServiceLogFileName);
+  return path;
+}
+
+std::string FormatLogMilliseconds(double milliseconds) {
+  std::string out;
+  AppendMilliseconds(out, milliseconds);
+  return out;
+}
+
+std::string FormatLogHead(const IntervalRecord* edges, int edge_count) {
+  std::string out;
+  out.reserve(static_cast<size_t>(edge_count) * 48 + 48);
+  out.append(";");
+  out.append(40, '-');
+  out.append(kLineEnd);
+  if (edge_count <= 0) return out;
+  const double t0 = edges[0].Value;
+  for (int c = 0; c < edge_count; ++c) {
+    const char level = edges[c].Level != 0 ? '1' : '0';
+    AppendMilliseconds(out, (edges[c].Value - t0) * kMillisecondsPerSecond);
+    out.push_back('\t');
+    out.push_back(level);
+    out.append(kLineEnd);
+    if (c + 1 < edge_count) {
+      AppendMilliseconds(out, (edges[c + 1].Value - t0) * kMillisecondsPerSecond);
+      out.push_back('\t');
+      out.push_back(level);
+      out.push_back('\t');
+      AppendMilliseconds(out, (edges[c + 1].Value - edges[c].Value) * kMillisecondsPerSecond);
+      out.append(kLineEnd);
+    }
+  }
+  return out;
+}
+
+std::string FormatLogCodeLine(std::string_view code, bool shift_coded) {
+  std::string out = "Code= ";
+  out.append(code);
+  out.append(";  ShiftCoded=");
+  out.append(shift_coded ? "TRUE" : "FALSE");
+  out.append(" ; ");
+  out.append(kPluginVersionText);
+  out.append(kLineEnd);
+  return out;
+}
+
+bool ServiceLogWriter::OpenAndWriteHead(const IntervalRecord* edges, int edge_count) {
+  file_.reset();
+  write_failed_ = false;
+  const std::string path = ServiceLogPath(files_.MainExecutablePath());
+  file_ = files_.OpenForAppend(path);
+  if (file_ == nullptr) file_ = files_.Create(path);
+  if (file_ == nullptr) return false;
+  if (!file_->Write(FormatLogHead(edges, edge_count))) {
+    write_failed_ = true;
+    ++failed_writes_;
+  }
+  return true;
+}
+
+void ServiceLogWriter::WriteCodeLineAndClose(std::string_view code, bool shift_coded) {
+  if (file_ != nullptr && !write_failed_ && !file_->Write(FormatLogCodeLine(code, shift_coded))) {
+    ++failed_writes_;
+  }
+  file_.reset();
+  write_failed_ = false;
+}
+
+}  // namespace sfh56

@@ -1,0 +1,86 @@
+#include "decode/durations.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace sfh56 {
+namespace {
+
+TEST(DurationsToTrain, MarksClearTheIdlePinAndTimesBecomeTicks) {
+  const std::vector<double> d = {9000, 4500, 560};
+  PulseTrain train;
+  ASSERT_TRUE(DurationsToTrain(d, 2000000.0, train, 100));
+  ASSERT_EQ(train.LastEdgeIndex, 3);
+  EXPECT_EQ(train.TicksPerSecond, 2000000.0);
+  EXPECT_EQ(train.Edges[0].Status, 0u);
+  EXPECT_EQ(train.Edges[0].Timestamp, 100);
+  EXPECT_EQ(train.Edges[1].Status, kReplayIdleStatus);
+  EXPECT_EQ(train.Edges[1].Timestamp, 18100);
+  EXPECT_EQ(train.Edges[2].Timestamp, 27100);
+  EXPECT_EQ(train.Edges[3].Status, kReplayIdleStatus);
+  EXPECT_EQ(train.Edges[3].Timestamp, 28220);
+}
+
+TEST(DurationsToTrain, RejectsWhatATrainCannotHold) {
+  PulseTrain train;
+  EXPECT_TRUE(DurationsToTrain(std::vector<double>(300, 500.0), 1e6, train));
+  EXPECT_EQ(train.LastEdgeIndex, 300);
+  EXPECT_FALSE(DurationsToTrain(std::vector<double>(301, 500.0), 1e6, train));
+  EXPECT_EQ(train.LastEdgeIndex, -1);
+  EXPECT_FALSE(DurationsToTrain(std::vector<double>{500, -1, 500}, 1e6, train));
+  EXPECT_FALSE(DurationsToTrain(std::vector<double>{500}, 0.0, train));
+  EXPECT_FALSE(DurationsToTrain(std::vector<double>{500}, -5.0, train));
+}
+
+std::vector<int> EdgeCounts(const std::vector<PulseTrain>& trains) {
+  std::vector<int> counts;
+  for (const PulseTrain& t : trains) counts.push_back(t.EdgeCount());
+  return counts;
+}
+
+TEST(SplitIntoTrains, QuietGapsEndTrainsAsTheCaptureWould) {
+  // A 12-interval frame, a 40 ms gap, a 3-interval repeat frame, a 37 ms gap, the frame.
+  std::vector<double> d(11, 600.0);
+  d.push_back(40000);
+  d.insert(d.end(), {9000, 2250, 560});
+  d.push_back(37000);
+  d.insert(d.end(), 11, 600.0);
+  const auto trains = SplitIntoTrains(d, 1e6);
+  EXPECT_EQ(EdgeCounts(trains), (std::vector<int>{12, 4, 12}));
+  EXPECT_EQ(trains[1].Edges[0].Status, 0u);
+  EXPECT_EQ(trains[1].Edges[0].Timestamp, 6600 + 40000);
+}
+
+TEST(SplitIntoTrains, FewEdgesWaitThirtyMillisecondsManyWaitThirteen) {
+  // 20 ms gap after 4 edges stays in the train; 20 ms after 12 edges ends it.
+  std::vector<double> d = {600, 600, 600, 20000};
+  d.insert(d.end(), 7, 600.0);
+  d.push_back(20000);
+  d.insert(d.end(), 11, 600.0);
+  EXPECT_EQ(EdgeCounts(SplitIntoTrains(d, 1e6)), (std::vector<int>{12, 12}));
+}
+
+TEST(SplitIntoTrains, DrainSwallowsChangesSoonAfterATrain) {
+  // The second frame starts 16 ms after the first ends: within the 13 ms wait plus 6 ms
+  // drain, so its first four changes are discarded; the 9 ms space after them is the
+  // quiet that ends the drain, and the rest is captured.
+  std::vector<double> d(11, 600.0);
+  d.push_back(16000);
+  d.insert(d.end(), {600, 600, 600, 9000});
+  d.insert(d.end(), 11, 600.0);
+  const auto trains = SplitIntoTrains(d, 1e6);
+  ASSERT_EQ(EdgeCounts(trains), (std::vector<int>{12, 12}));
+}
+
+TEST(SplitIntoTrains, BurstOverThreeHundredEdgesIsCutAndDrained) {
+  std::vector<double> d(401, 500.0);
+  d.push_back(50000);
+  d.insert(d.end(), 11, 600.0);
+  const auto trains = SplitIntoTrains(d, 1e6);
+  EXPECT_EQ(EdgeCounts(trains), (std::vector<int>{300, 12}));
+  EXPECT_TRUE(SplitIntoTrains(std::vector<double>{1, 2, 3}, 0.0).empty());
+}
+
+}  // namespace
+}  // namespace sfh56

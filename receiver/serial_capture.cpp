@@ -52,8 +52,7 @@ class Capture {
 
     platform_.scheduler.SleepMs(kArmDelayMs);
     port_->StartEventWait();
-    state_.TrainCount = 0;
-    state_.LastEdgeTime = 0;
+    state_.Sequence.StartCapture(CapturePath::kSerial);
 
     MainLoop(settings);
     port_ = nullptr;
@@ -139,8 +138,8 @@ class Capture {
   bool CaptureTrain(const ReceiverSettings& settings) {
     PulseTrain& train = receiver_.Train();
     const int64_t train_start = receiver_.ReadTimestamp();
-    if (train_start - state_.LastEdgeTime > receiver_.SequenceGapTicks()) state_.TrainCount = 0;
-    state_.LastEdgeTime = train_start;
+    SequenceRule& sequence = state_.Sequence;
+    sequence.StartTrain(train_start, receiver_.SequenceGapTicks());
 
     const bool busy = settings.PriorityLevel >= kBusyPollingLevel;
     const int64_t window_ticks = receiver_.TrainStartWindowTicks();
@@ -164,18 +163,18 @@ class Capture {
       if (current != state_.PrevStatus) {
         train.Edges[n] = {current, sample_time};
         state_.PrevStatus = current;
-        state_.LastEdgeTime = sample_time;
+        sequence.EdgeRecorded(sample_time);
         ++n;
       }
       port_->StartEventWait();
       if (busy) {
         ended = n < kLongTrainEdges ? sample_time - train_start > window_ticks
-                                    : sample_time - state_.LastEdgeTime > gap_ticks;
+                                    : sample_time - sequence.LastEdgeTicks() > gap_ticks;
       } else {
         const auto result =
             platform_.scheduler.WaitAny(event, n < kLongTrainEdges ? kFirstWaitMs : kNextWaitMs);
         ended = result.kind == platform::WaitResult::kTimeout ||
-                sample_time - state_.LastEdgeTime > stuck_ticks;
+                sample_time - sequence.LastEdgeTicks() > stuck_ticks;
       }
     } while (!ended && n < kMaxCapturedEdges);
 
@@ -185,14 +184,15 @@ class Capture {
   }
 
   void ApplySequenceRule(const ReceiverSettings& settings) {
-    ++state_.TrainCount;
-    if (settings.CommandOrder <= 0 || state_.TrainCount >= settings.CommandOrder) {
-      if (receiver_.PluginOpen()) {
+    switch (state_.Sequence.FinishTrain(settings.CommandOrder, receiver_.PluginOpen())) {
+      case TrainAction::kDecode:
         receiver_.DecodeTrain();
-      } else {
+        break;
+      case TrainAction::kEndThread:
         receiver_.SetTerminated();
-      }
-      state_.TrainCount = 0;
+        break;
+      case TrainAction::kDiscard:
+        break;
     }
   }
 

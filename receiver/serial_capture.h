@@ -9,6 +9,7 @@
 #include <string>
 
 #include "config/receiver_settings.h"
+#include "decode/sequence_rule.h"
 #include "platform/serial_port.h"
 #include "platform/sync.h"
 #include "platform/ui.h"
@@ -80,10 +81,10 @@ class SerialCaptureReceiver {
   virtual void OnTrainCaptured() {}
 };
 
-// The counters that live across trains of one capture run.
+// What lives across trains of one capture run: the sequence rule's TrainCount and
+// LastEdgeTime, and the line's last status.
 struct SerialCaptureState {
-  int32_t TrainCount = 0;
-  int64_t LastEdgeTime = 0;
+  SequenceRule Sequence;
   uint32_t PrevStatus = 0;
   uint32_t SignalMask = 0;
 };

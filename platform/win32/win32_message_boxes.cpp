@@ -4,8 +4,7 @@
 
 namespace sfh56::win32 {
 
-int Win32MessageBoxes::Show(const std::string& text, const std::string& caption,
-                            uint32_t flags) {
+int Win32MessageBoxes::Show(const std::string& text, const std::string& caption, uint32_t flags) {
   return MessageBoxA(nullptr, text.c_str(), caption.c_str(), flags);
 }
 

@@ -42,15 +42,14 @@ class OwnedHandle {
 
 }  // namespace
 
-// The comm-event wait's event as a waitable object of the receiver's main wait.
-class Win32CommEvent : public platform::Waitable {
- public:
-  HANDLE Handle() const { return event_.Get(); }
-  void Reset(HANDLE event) { event_ = OwnedHandle(event); }
+Win32CommEvent::~Win32CommEvent() {
+  Reset(nullptr);
+}
 
- private:
-  OwnedHandle event_;
-};
+void Win32CommEvent::Reset(void* handle) {
+  if (handle_ != nullptr) CloseHandle(handle_);
+  handle_ = handle;
+}
 
 class Win32SerialPort : public platform::SerialPort {
  public:
@@ -102,12 +101,28 @@ class Win32SerialPort : public platform::SerialPort {
   void CreateEventWait() override {
     event_.Reset(CreateEventA(nullptr, TRUE, TRUE, nullptr));
     overlapped_ = OVERLAPPED{};
-    overlapped_.hEvent = event_.Handle();
+    overlapped_.hEvent = event_.NativeHandle();
   }
 
   platform::Waitable& EventWaitObject() override { return event_; }
 
-  void StartEventWait() override { WaitCommEvent(port_.Get(), &event_mask_, &overlapped_); }
+  void StartEventWait() override {
+    // A second wait while one is pending fails; Wine then also writes the failure into
+    // the OVERLAPPED and sets the event, which would end the pending wait early. So a
+    // new wait is issued only once the previous one has completed.
+    if (wait_pending_) {
+      DWORD transferred = 0;
+      if (!GetOverlappedResult(port_.Get(), &overlapped_, &transferred, FALSE) &&
+          GetLastError() == ERROR_IO_INCOMPLETE) {
+        return;
+      }
+    }
+    // Windows resets the event when an overlapped operation starts; Wine leaves it as it
+    // was. Resetting it here gives both the same behaviour.
+    ResetEvent(overlapped_.hEvent);
+    wait_pending_ = !WaitCommEvent(port_.Get(), &event_mask_, &overlapped_) &&
+                    GetLastError() == ERROR_IO_PENDING;
+  }
 
   bool EventWaitCompleted() override {
     DWORD transferred = 0;
@@ -138,6 +153,7 @@ class Win32SerialPort : public platform::SerialPort {
   Win32CommEvent event_;
   OVERLAPPED overlapped_{};
   DWORD event_mask_ = 0;
+  bool wait_pending_ = false;
   DCB native_dcb_{};
 };
 

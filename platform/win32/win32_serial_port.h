@@ -9,6 +9,21 @@
 
 namespace sfh56::win32 {
 
+// The comm-event wait's event of an open port, as an object of the receiver's waits.
+class Win32CommEvent : public platform::Waitable {
+ public:
+  Win32CommEvent() = default;
+  Win32CommEvent(const Win32CommEvent&) = delete;
+  Win32CommEvent& operator=(const Win32CommEvent&) = delete;
+  ~Win32CommEvent() override;
+  // The event's HANDLE (null before it is created).
+  void* NativeHandle() const { return handle_; }
+  void Reset(void* handle);
+
+ private:
+  void* handle_ = nullptr;
+};
+
 class Win32SerialPorts : public platform::SerialPorts {
  public:
   // Null for an empty name, a name longer than kMaxPortNameChars, or when CreateFileA

@@ -1,0 +1,161 @@
+// serial-probe: runs one serial capture run on a real port through the Win32 serial
+// functions and prints every admitted train's code and edge durations. With the modem
+// preload library and a pseudo-terminal (run-wine-capture.sh) it runs under Wine.
+//
+//   serial-probe [PORT] [SECONDS] [LEVEL]     defaults: COM5 10 8
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "decode/decoder.h"
+#include "platform/win32/win32_message_boxes.h"
+#include "platform/win32/win32_serial_port.h"
+#include "receiver/serial_capture.h"
+
+namespace {
+
+using namespace sfh56;
+
+class ProbeEvent : public platform::Event {
+ public:
+  ProbeEvent(bool manual, bool set) : handle_(CreateEventA(nullptr, manual, set, nullptr)) {}
+  ~ProbeEvent() override { CloseHandle(handle_); }
+  void Set() override { SetEvent(handle_); }
+  void Reset() override { ResetEvent(handle_); }
+  HANDLE Handle() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+HANDLE HandleOf(platform::Waitable* object) {
+  if (auto* event = dynamic_cast<ProbeEvent*>(object)) return event->Handle();
+  if (auto* comm = dynamic_cast<win32::Win32CommEvent*>(object)) return comm->NativeHandle();
+  return nullptr;
+}
+
+class ProbeScheduler : public platform::Scheduler {
+ public:
+  std::unique_ptr<platform::Event> CreateEvent(bool manual, bool set) override {
+    return std::make_unique<ProbeEvent>(manual, set);
+  }
+  platform::WaitResult WaitAny(std::span<platform::Waitable* const> objects,
+                               uint32_t timeout_ms) override {
+    std::vector<HANDLE> handles;
+    for (auto* object : objects) handles.push_back(HandleOf(object));
+    const DWORD r = WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(),
+                                           FALSE, timeout_ms);
+    if (r == WAIT_TIMEOUT) return platform::WaitResult::Timeout();
+    if (r < WAIT_OBJECT_0 + handles.size()) {
+      return platform::WaitResult::Signaled(static_cast<int>(r - WAIT_OBJECT_0));
+    }
+    return platform::WaitResult::Failed();
+  }
+  void SleepMs(uint32_t ms) override { Sleep(ms); }
+  std::unique_ptr<platform::Thread> CreateSuspendedThread(std::function<void()>) override {
+    return nullptr;
+  }
+  int GetCurrentThreadPriority() override { return GetThreadPriority(GetCurrentThread()); }
+  void SetCurrentThreadPriority(int p) override { SetThreadPriority(GetCurrentThread(), p); }
+  uint32_t GetProcessPriorityClass() override { return GetPriorityClass(GetCurrentProcess()); }
+  void SetProcessPriorityClass(uint32_t c) override { SetPriorityClass(GetCurrentProcess(), c); }
+};
+
+class ProbeReceiver : public SerialCaptureReceiver {
+ public:
+  explicit ProbeReceiver(platform::Scheduler& scheduler)
+      : terminate_(scheduler.CreateEvent(true, false)),
+        start_(scheduler.CreateEvent(false, false)),
+        stop_(scheduler.CreateEvent(false, false)) {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    frequency_ = f.QuadPart;
+  }
+  ReceiverSettings& Settings() override { return settings; }
+  int64_t ReadTimestamp() override {
+    LARGE_INTEGER c;
+    QueryPerformanceCounter(&c);
+    return c.QuadPart;
+  }
+  void Calibrate() override {}
+  double TicksPerSecond() const override { return static_cast<double>(frequency_); }
+  int64_t SequenceGapTicks() const override { return frequency_ / 2; }
+  int64_t TrainStartWindowTicks() const override { return Round(0.03); }
+  int64_t EdgeGapTicks() const override { return Round(0.0128); }
+  platform::Waitable& TerminateEvent() override { return *terminate_; }
+  platform::Waitable& StartEvent() override { return *start_; }
+  platform::Waitable& StopEvent() override { return *stop_; }
+  void SetRunningAndAcknowledge(bool running) override {
+    std::printf("capture %s\n", running ? "running" : "not running");
+  }
+  void SetTerminated() override { terminated_ = true; }
+  bool Terminated() const override { return terminated_; }
+  PulseTrain& Train() override { return train_; }
+  bool PluginOpen() const override { return true; }
+  void DecodeTrain() override {
+    const DecodeResult result = Decoder::Decode(train_, settings.BitMask, decoder_);
+    std::printf("train of %d edges -> %s\n  us:", train_.EdgeCount(),
+                result.deliver ? std::string(result.code).c_str() : "(nothing)");
+    for (int i = 1; i < train_.EdgeCount(); ++i) {
+      const double us =
+          static_cast<double>(train_.Edges[i].Timestamp - train_.Edges[i - 1].Timestamp) * 1e6 /
+          TicksPerSecond();
+      std::printf(" %.0f", us);
+    }
+    std::printf("\n");
+    std::fflush(stdout);
+  }
+  std::string TranslateText(const std::string& text) override { return text; }
+  void RequestTerminate() { terminate_->Set(); }
+
+  ReceiverSettings settings;
+
+ private:
+  int64_t Round(double seconds) const {
+    return static_cast<int64_t>(static_cast<double>(frequency_) * seconds + 0.5);
+  }
+  int64_t frequency_ = 1;
+  bool terminated_ = false;
+  std::unique_ptr<platform::Event> terminate_;
+  std::unique_ptr<platform::Event> start_;
+  std::unique_ptr<platform::Event> stop_;
+  PulseTrain train_;
+  DecoderState decoder_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string port = argc > 1 ? argv[1] : "COM5";
+  const int seconds = argc > 2 ? std::atoi(argv[2]) : 10;
+  const int level = argc > 3 ? std::atoi(argv[3]) : 8;
+  ProbeScheduler scheduler;
+  win32::Win32SerialPorts ports;
+  win32::Win32MessageBoxes boxes;
+  ProbeReceiver receiver(scheduler);
+  receiver.settings.ComName = port;
+  receiver.settings.PriorityLevel = static_cast<uint8_t>(level < 0 ? 0 : level > 8 ? 8 : level);
+  struct Timer {
+    ProbeReceiver* receiver;
+    int seconds;
+  } timer{&receiver, seconds};
+  HANDLE thread = CreateThread(
+      nullptr, 0,
+      [](LPVOID p) -> DWORD {
+        auto* t = static_cast<Timer*>(p);
+        Sleep(static_cast<DWORD>(t->seconds) * 1000);
+        t->receiver->RequestTerminate();
+        return 0;
+      },
+      &timer, 0, nullptr);
+  SerialCaptureState state;
+  RunSerialCapture(receiver, {scheduler, ports, boxes}, state);
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  std::printf("done\n");
+  return 0;
+}

@@ -127,6 +127,19 @@ class ProbeReceiver : public SerialCaptureReceiver {
   DecoderState decoder_;
 };
 
+struct ProbeTimer {
+  ProbeReceiver* receiver;
+  int seconds;
+};
+
+// Ends the capture run after the given time.
+DWORD WINAPI EndAfter(LPVOID context) {
+  auto* timer = static_cast<ProbeTimer*>(context);
+  Sleep(static_cast<DWORD>(timer->seconds) * 1000);
+  timer->receiver->RequestTerminate();
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -139,19 +152,8 @@ int main(int argc, char** argv) {
   ProbeReceiver receiver(scheduler);
   receiver.settings.ComName = port;
   receiver.settings.PriorityLevel = static_cast<uint8_t>(level < 0 ? 0 : level > 8 ? 8 : level);
-  struct Timer {
-    ProbeReceiver* receiver;
-    int seconds;
-  } timer{&receiver, seconds};
-  HANDLE thread = CreateThread(
-      nullptr, 0,
-      [](LPVOID p) -> DWORD {
-        auto* t = static_cast<Timer*>(p);
-        Sleep(static_cast<DWORD>(t->seconds) * 1000);
-        t->receiver->RequestTerminate();
-        return 0;
-      },
-      &timer, 0, nullptr);
+  ProbeTimer timer{&receiver, seconds};
+  HANDLE thread = CreateThread(nullptr, 0, EndAfter, &timer, 0, nullptr);
   SerialCaptureState state;
   RunSerialCapture(receiver, {scheduler, ports, boxes}, state);
   WaitForSingleObject(thread, INFINITE);

@@ -14,6 +14,8 @@ enum class RootKey : uint32_t {
 
 inline constexpr long kErrorSuccess = 0;
 inline constexpr long kErrorFileNotFound = 2;
+inline constexpr long kErrorAccessDenied = 5;
+inline constexpr long kErrorInvalidParameter = 87;
 inline constexpr long kErrorMoreData = 234;
 
 inline constexpr uint32_t kRegSz = 1;

@@ -1,0 +1,84 @@
+#include "platform/win32/win32_registry.h"
+
+#include <utility>
+
+namespace sfh56::win32 {
+
+RegKeyOwner& RegKeyOwner::operator=(RegKeyOwner&& other) noexcept {
+  if (this != &other) {
+    Reset();
+    key_ = other.Release();
+  }
+  return *this;
+}
+
+HKEY RegKeyOwner::Release() {
+  return std::exchange(key_, nullptr);
+}
+
+void RegKeyOwner::Reset() {
+  if (key_ != nullptr) RegCloseKey(std::exchange(key_, nullptr));
+}
+
+HKEY RootHandle(platform::RootKey root) {
+  switch (root) {
+    case platform::RootKey::kCurrentUser:
+      return HKEY_CURRENT_USER;
+    case platform::RootKey::kLocalMachine:
+      return HKEY_LOCAL_MACHINE;
+  }
+  return nullptr;
+}
+
+namespace {
+
+class Win32RegistryKey : public platform::RegistryKey {
+ public:
+  explicit Win32RegistryKey(RegKeyOwner key) : key_(std::move(key)) {}
+
+  long QueryValue(const std::string& name, uint32_t* type, uint8_t* data, uint32_t* size) override {
+    DWORD value_type = 0;
+    DWORD value_size = size != nullptr ? *size : 0;
+    const LONG status =
+        RegQueryValueExA(key_.Get(), name.c_str(), nullptr, type != nullptr ? &value_type : nullptr,
+                         data, size != nullptr ? &value_size : nullptr);
+    if (type != nullptr) *type = value_type;
+    if (size != nullptr) *size = value_size;
+    return status;
+  }
+
+  long SetValue(const std::string& name, uint32_t type, const uint8_t* data,
+                uint32_t size) override {
+    return RegSetValueExA(key_.Get(), name.c_str(), 0, type, data, size);
+  }
+
+ private:
+  RegKeyOwner key_;
+};
+
+}  // namespace
+
+std::unique_ptr<platform::RegistryKey> Win32Registry::OpenForRead(platform::RootKey root,
+                                                                  const std::string& path) {
+  const HKEY root_handle = RootHandle(root);
+  if (root_handle == nullptr) return nullptr;
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(root_handle, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    return nullptr;
+  }
+  return std::make_unique<Win32RegistryKey>(RegKeyOwner(key));
+}
+
+std::unique_ptr<platform::RegistryKey> Win32Registry::Create(platform::RootKey root,
+                                                             const std::string& path) {
+  const HKEY root_handle = RootHandle(root);
+  if (root_handle == nullptr) return nullptr;
+  HKEY key = nullptr;
+  if (RegCreateKeyExA(root_handle, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                      KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+    return nullptr;
+  }
+  return std::make_unique<Win32RegistryKey>(RegKeyOwner(key));
+}
+
+}  // namespace sfh56::win32

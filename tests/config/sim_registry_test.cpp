@@ -1,0 +1,96 @@
+#include "platform/sim/sim_registry.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+namespace sfh56::sim {
+namespace {
+
+using platform::RootKey;
+using Bytes = std::vector<uint8_t>;
+
+constexpr RootKey kUser = RootKey::kCurrentUser;
+constexpr RootKey kMachine = RootKey::kLocalMachine;
+
+TEST(SimRegistry, ShortBufferFailsWithMoreDataAndReportsTheSizeNeeded) {
+  SimRegistry registry;
+  registry.PutRaw(kUser, "A\\B", "V", platform::kRegSz, Bytes{'x', 'y', 'z', 0});
+  auto key = registry.OpenForRead(kUser, "A\\B");
+  ASSERT_TRUE(key);
+
+  uint8_t buffer[8] = {};
+  uint32_t type = 0;
+  uint32_t size = 3;
+  EXPECT_EQ(key->QueryValue("V", &type, buffer, &size), platform::kErrorMoreData);
+  EXPECT_EQ(size, 4u);
+  EXPECT_EQ(type, platform::kRegSz);
+
+  size = sizeof buffer;
+  EXPECT_EQ(key->QueryValue("V", nullptr, buffer, &size), platform::kErrorSuccess);
+  EXPECT_EQ(size, 4u);
+  EXPECT_EQ(buffer[2], 'z');
+
+  size = 0;
+  EXPECT_EQ(key->QueryValue("V", &type, nullptr, &size), platform::kErrorSuccess) << "size query";
+  EXPECT_EQ(size, 4u);
+  EXPECT_EQ(key->QueryValue("V", &type, buffer, nullptr), platform::kErrorInvalidParameter);
+  EXPECT_EQ(key->QueryValue("W", &type, buffer, &size), platform::kErrorFileNotFound);
+}
+
+TEST(SimRegistry, KeysAreSeparatePerRootAndIgnoreLetterCase) {
+  SimRegistry registry;
+  EXPECT_FALSE(registry.OpenForRead(kUser, "Software\\X"));
+  auto created = registry.Create(kUser, "Software\\X");
+  ASSERT_TRUE(created);
+  uint8_t one = 1;
+  EXPECT_EQ(created->SetValue("Value", platform::kRegBinary, &one, 1), platform::kErrorSuccess);
+
+  EXPECT_TRUE(registry.KeyExists(kUser, "SOFTWARE\\x\\"));
+  EXPECT_FALSE(registry.KeyExists(kMachine, "Software\\X"));
+  ASSERT_TRUE(registry.ReadRaw(kUser, "software\\x", "VALUE"));
+
+  auto read_only = registry.OpenForRead(kUser, "software\\X");
+  ASSERT_TRUE(read_only);
+  EXPECT_EQ(read_only->SetValue("Other", platform::kRegBinary, &one, 1),
+            platform::kErrorAccessDenied);
+}
+
+TEST(SimRegistry, FailureSwitchesAndKeysThatOutliveTheRegistry) {
+  auto registry = std::make_unique<SimRegistry>();
+  registry->PutRaw(kUser, "K", "V", platform::kRegBinary, Bytes{7});
+  registry->SetFailOpen(true);
+  EXPECT_FALSE(registry->OpenForRead(kUser, "K"));
+  registry->SetFailOpen(false);
+  auto key = registry->OpenForRead(kUser, "K");
+  registry->SetFailCreate(true);
+  EXPECT_FALSE(registry->Create(kUser, "New"));
+  EXPECT_FALSE(registry->KeyExists(kUser, "New"));
+
+  registry.reset();
+  uint8_t byte = 0;
+  uint32_t size = 1;
+  EXPECT_EQ(key->QueryValue("V", nullptr, &byte, &size), platform::kErrorFileNotFound);
+}
+
+TEST(SimRegistry, ConcurrentWritersAndReadersKeepEveryValueWhole) {
+  SimRegistry registry;
+  constexpr int kWrites = 2000;
+  std::thread writer([&] {
+    auto key = registry.Create(kUser, "K");
+    for (int i = 0; i < kWrites; ++i) {
+      const Bytes data(static_cast<size_t>(i % 17), static_cast<uint8_t>(i));
+      key->SetValue("V", platform::kRegBinary, data.data(), static_cast<uint32_t>(data.size()));
+    }
+  });
+  for (int i = 0; i < kWrites; ++i) {
+    if (auto raw = registry.ReadRaw(kUser, "K", "V")) {
+      for (const uint8_t byte : raw->data) ASSERT_EQ(byte, raw->data.front());
+    }
+  }
+  writer.join();
+}
+
+}  // namespace
+}  // namespace sfh56::sim

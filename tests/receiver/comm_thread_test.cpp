@@ -1,0 +1,313 @@
+#include "receiver/comm_thread.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/plugin_identity.h"
+#include "platform/sim/sim_platform.h"
+#include "tests/receiver/receiver_doubles.h"
+
+namespace sfh56 {
+namespace {
+
+using platform::RootKey;
+using test_doubles::CaptureLog;
+using test_doubles::FakeHost;
+using test_doubles::ScriptedCapture;
+using Mode = ScriptedCapture::Mode;
+namespace prio = platform::priority;
+
+const std::string kKeyPath = std::string(kSettingsKeyPrefix) + kPluginName;
+constexpr uint32_t kNormalClass = 0x20;
+
+class CommThreadTest : public ::testing::Test {
+ protected:
+  TCommThread& Make(Mode serial_mode = Mode::kServe, Mode usb_mode = Mode::kServe) {
+    receiver_ = std::make_unique<TCommThread>(sim_.platform(), host_);
+    auto serial = std::make_unique<ScriptedCapture>(serial_log_, serial_mode);
+    auto usb = std::make_unique<ScriptedCapture>(usb_log_, usb_mode);
+    serial_ = serial.get();
+    usb_ = usb.get();
+    receiver_->SetSerialCapture(std::move(serial));
+    receiver_->SetUsbCapture(std::move(usb));
+    return *receiver_;
+  }
+
+  void TearDown() override {
+    if (serial_) serial_->release.Open();
+    if (usb_) usb_->release.Open();
+    host_.release_delivery.Open();
+    if (receiver_) {
+      EXPECT_TRUE(receiver_->TerminateAndWait());
+    }
+  }
+
+  void PlantText(const std::string& name, const std::string& text,
+                 RootKey root = RootKey::kCurrentUser) {
+    std::vector<uint8_t> bytes(text.begin(), text.end());
+    bytes.push_back(0);
+    sim_.registry.PutRaw(root, kKeyPath, name, platform::kRegSz, bytes);
+  }
+  void PlantByte(const std::string& name, uint8_t value) {
+    sim_.registry.PutRaw(RootKey::kCurrentUser, kKeyPath, name, platform::kRegBinary, {value});
+  }
+
+  sim::SimPlatform sim_;
+  FakeHost host_;
+  std::shared_ptr<CaptureLog> serial_log_ = std::make_shared<CaptureLog>();
+  std::shared_ptr<CaptureLog> usb_log_ = std::make_shared<CaptureLog>();
+  ScriptedCapture* serial_ = nullptr;
+  ScriptedCapture* usb_ = nullptr;
+  std::unique_ptr<TCommThread> receiver_;
+};
+
+// --- Construction -------------------------------------------------------------------------
+
+TEST_F(CommThreadTest, ConstructionGivesDefaultsAndCalibratesWithoutRunningTheThread) {
+  TCommThread& r = Make();
+  EXPECT_EQ(sim_.registry.OpenCalls(), 0) << "settings are loaded by the thread, later";
+  EXPECT_EQ(r.Settings().ComName, "COM1");
+  EXPECT_EQ(r.Settings().InputSignal, 1);
+  EXPECT_EQ(r.Settings().CommandOrder, 0);
+  EXPECT_EQ(r.Settings().BitMask, 16);
+  EXPECT_EQ(r.Settings().PriorityLevel, 7);
+  EXPECT_FALSE(r.Settings().ServiceMode);
+  EXPECT_FALSE(r.Settings().AllowRing0) << "NT without the hardware-access driver";
+  EXPECT_EQ(r.Train().LastEdgeIndex, -1);
+  EXPECT_FALSE(r.Running());
+  EXPECT_FALSE(r.Delivering());
+  EXPECT_TRUE(r.Time().TscAvailable);
+  EXPECT_FALSE(r.Time().CounterTooSlow);
+  EXPECT_EQ(r.Time().TicksPerSecond, 10'000'000.0) << "performance counter";
+  EXPECT_EQ(r.Train().TicksPerSecond, 10'000'000.0);
+  EXPECT_EQ(r.Time().EdgeGapTicks, 128'000);
+}
+
+TEST_F(CommThreadTest, Ring0IsPossibleOnWindows9xWithATimeStampCounterOnly) {
+  sim_.platform().platform_id = platform::kPlatformWin32Windows;
+  TCommThread& r = Make();
+  EXPECT_TRUE(r.Ring0Possible());
+  EXPECT_TRUE(r.Settings().AllowRing0);
+  EXPECT_EQ(r.Time().TicksPerSecond, 2'400'000'000.0)
+      << "ring-0 capture timestamps with the time-stamp counter, so it is calibrated";
+}
+
+TEST_F(CommThreadTest, WithoutATimeStampCounterRing0IsNeverPossible) {
+  sim_.platform().platform_id = platform::kPlatformWin32Windows;
+  sim_.counters.SetHasTimeStampCounter(false);
+  sim_.counters.SetReadCostNs(50'000);  // a slow counter does not matter without a TSC
+  TCommThread& r = Make();
+  EXPECT_FALSE(r.Ring0Possible());
+  EXPECT_FALSE(r.Settings().AllowRing0);
+  EXPECT_FALSE(r.Time().CounterTooSlow);
+  EXPECT_EQ(r.Time().TicksPerSecond, 10'000'000.0);
+}
+
+// --- Start, stop, terminate -----------------------------------------------------------
+
+TEST_F(CommThreadTest, FirstStartLoadsTheSettingsThenTakesTheStart) {
+  host_.root = RootKey::kLocalMachine;
+  PlantText("ComName", "COM7", RootKey::kLocalMachine);
+  TCommThread& r = Make();
+  EXPECT_TRUE(r.Start());
+  EXPECT_TRUE(r.Running());
+  const auto runs = serial_log_->Runs();
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_EQ(runs[0].com_name, "COM7") << "loaded from the host's root before the capture";
+}
+
+TEST_F(CommThreadTest, StopWhileIdleIsAcknowledgedAtOnce) {
+  TCommThread& r = Make();
+  EXPECT_TRUE(r.Stop()) << "first Stop resumes the thread; the idle wait acknowledges";
+  EXPECT_TRUE(r.Start());
+  EXPECT_TRUE(r.Stop());
+  EXPECT_TRUE(r.Stop());
+  EXPECT_FALSE(r.Running());
+  EXPECT_EQ(serial_log_->Runs().size(), 1u);
+}
+
+TEST_F(CommThreadTest, StartWhileCapturingAcknowledgesWithoutReopening) {
+  TCommThread& r = Make();
+  EXPECT_TRUE(r.Start());
+  EXPECT_TRUE(r.Start());
+  EXPECT_TRUE(r.Start());
+  EXPECT_EQ(serial_log_->Runs().size(), 1u);
+  EXPECT_TRUE(r.Stop());
+  EXPECT_TRUE(r.Start());
+  EXPECT_EQ(serial_log_->Runs().size(), 2u) << "a start after a stop opens again";
+}
+
+TEST_F(CommThreadTest, ClosingANeverStartedObjectEndsTheThread) {
+  TCommThread& r = Make();
+  EXPECT_TRUE(r.TerminateAndWait());
+  EXPECT_EQ(sim_.registry.OpenCalls(), 1) << "the thread still loaded the settings";
+  EXPECT_TRUE(serial_log_->Runs().empty());
+  EXPECT_TRUE(r.TerminateAndWait()) << "asking again is harmless";
+}
+
+TEST_F(CommThreadTest, TerminateSignalledWithStartWinsAndNothingOpens) {
+  TCommThread& r = Make();
+  r.StartEvent().Set();
+  r.StopEvent().Set();
+  r.TerminateEvent().Set();
+  EXPECT_TRUE(r.TerminateAndWait());
+  EXPECT_TRUE(serial_log_->Runs().empty());
+  EXPECT_TRUE(usb_log_->Runs().empty());
+}
+
+TEST_F(CommThreadTest, TerminateWhileCapturingEndsTheCaptureAndTheThread) {
+  TCommThread& r = Make();
+  EXPECT_TRUE(r.Start());
+  EXPECT_TRUE(r.TerminateAndWait());
+  EXPECT_TRUE(r.Terminated());
+}
+
+TEST_F(CommThreadTest, DestroyingARunningObjectEndsItsThreadFirst) {
+  TCommThread& r = Make();
+  EXPECT_TRUE(r.Start());
+  receiver_.reset();  // must neither hang nor leave the thread on freed events
+  serial_ = usb_ = nullptr;
+  SUCCEED();
+}
+
+TEST_F(CommThreadTest, CaptureThatFailsToOpenLeavesCaptureStopped) {
+  TCommThread& r = Make(Mode::kFailOpen);
+  EXPECT_FALSE(r.Start());
+  EXPECT_FALSE(r.Running());
+  EXPECT_TRUE(r.Stop()) << "back in the idle wait";
+  EXPECT_FALSE(r.Start()) << "each start tries to open again";
+  EXPECT_EQ(serial_log_->Runs().size(), 2u);
+}
+
+// --- Dispatch by port name ------------------------------------------------------------
+
+struct DispatchCase {
+  const char* com_name;
+  bool usb;
+};
+
+class DispatchTest : public CommThreadTest, public ::testing::WithParamInterface<DispatchCase> {};
+
+TEST_P(DispatchTest, OnlyExactlyUsbSelectsTheUsbCapture) {
+  PlantText("ComName", GetParam().com_name);
+  TCommThread& r = Make();
+  EXPECT_TRUE(r.Start());
+  EXPECT_EQ(usb_log_->Runs().size(), GetParam().usb ? 1u : 0u);
+  EXPECT_EQ(serial_log_->Runs().size(), GetParam().usb ? 0u : 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(PortNames, DispatchTest,
+                         ::testing::Values(DispatchCase{"USB", true}, DispatchCase{"usb", false},
+                                           DispatchCase{"Usb", false}, DispatchCase{"USB1", false},
+                                           DispatchCase{"COM2", false}));
+
+// --- Priority levels ------------------------------------------------------------------
+
+struct PriorityCase {
+  uint8_t level;
+  int thread_priority;
+  bool realtime;
+};
+
+class PriorityTest : public CommThreadTest, public ::testing::WithParamInterface<PriorityCase> {};
+
+TEST_P(PriorityTest, LevelSetsThreadPriorityAndRealtimeClassForTheRunOnly) {
+  const PriorityCase c = GetParam();
+  sim_.scheduler.SetInitialProcessPriorityClass(kNormalClass);
+  PlantByte("PriorityLevel", c.level);
+  TCommThread& r = Make();
+  EXPECT_TRUE(r.Start());
+  const auto runs = serial_log_->Runs();
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_EQ(runs[0].priority_level, c.level);
+  EXPECT_EQ(runs[0].thread_priority, c.thread_priority);
+  EXPECT_EQ(runs[0].process_class, c.realtime ? prio::kRealtimeClass : kNormalClass);
+  EXPECT_EQ(runs[0].keep_interrupts_on, c.level < 8);
+  EXPECT_TRUE(r.Stop());
+  EXPECT_TRUE(r.Stop());  // the restore has run once the idle wait answers
+  const std::vector<uint32_t> expected =
+      c.realtime ? std::vector<uint32_t>{prio::kRealtimeClass, kNormalClass}
+                 : std::vector<uint32_t>{};
+  EXPECT_EQ(sim_.scheduler.ProcessPriorityClassHistory(), expected);
+  EXPECT_EQ(sim_.scheduler.GetProcessPriorityClass(), kNormalClass);
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, PriorityTest,
+                         ::testing::Values(PriorityCase{0, prio::kIdle, false},
+                                           PriorityCase{1, prio::kLowest, false},
+                                           PriorityCase{2, prio::kBelowNormal, false},
+                                           PriorityCase{3, prio::kNormal, false},
+                                           PriorityCase{4, prio::kAboveNormal, false},
+                                           PriorityCase{5, prio::kHighest, false},
+                                           PriorityCase{6, prio::kTimeCritical, false},
+                                           PriorityCase{7, prio::kTimeCritical, true},
+                                           PriorityCase{8, prio::kTimeCritical, true},
+                                           PriorityCase{255, prio::kTimeCritical, true}));
+
+TEST_F(CommThreadTest, RealtimeClassIsRestoredAfterACaptureThatFailedToOpen) {
+  sim_.scheduler.SetInitialProcessPriorityClass(0x80);  // high
+  TCommThread& r = Make(Mode::kFailOpen);
+  EXPECT_FALSE(r.Start());
+  EXPECT_TRUE(r.Stop());
+  EXPECT_EQ(sim_.scheduler.ProcessPriorityClassHistory(),
+            (std::vector<uint32_t>{prio::kRealtimeClass, 0x80}));
+}
+
+TEST_F(CommThreadTest, UnreadableProcessClassIsNotRestored) {
+  sim_.scheduler.SetInitialProcessPriorityClass(0);  // GetPriorityClass failed
+  TCommThread& r = Make();
+  EXPECT_TRUE(r.Start());
+  EXPECT_TRUE(r.Stop());
+  EXPECT_TRUE(r.Stop());
+  EXPECT_EQ(sim_.scheduler.ProcessPriorityClassHistory(),
+            (std::vector<uint32_t>{prio::kRealtimeClass}));
+}
+
+TEST(PriorityPlanFor, MapsEveryLevel) {
+  EXPECT_EQ(PriorityPlanFor(0).ThreadPriority, prio::kIdle);
+  EXPECT_FALSE(PriorityPlanFor(6).RealtimeClass);
+  EXPECT_TRUE(PriorityPlanFor(7).RealtimeClass);
+  EXPECT_TRUE(PriorityPlanFor(200).RealtimeClass);
+}
+
+// --- Delivering and time limits -------------------------------------------------------
+
+TEST_F(CommThreadTest, WhileDeliveringHostCallsDoNotWaitForTheReceiver) {
+  host_.block_delivery = true;
+  TCommThread& r = Make(Mode::kDeliverThenServe);
+  EXPECT_TRUE(r.Start());
+  host_.WaitUntilDelivering();
+  ASSERT_TRUE(r.Delivering());
+  const size_t waits_before = sim_.scheduler.HostWaitTimeouts().size();
+
+  EXPECT_FALSE(r.Stop()) << "no wait: reports the running state as it is";
+  EXPECT_TRUE(r.Start());
+  EXPECT_FALSE(r.TerminateAndWait()) << "fails at once; the owner keeps the object";
+  EXPECT_EQ(sim_.scheduler.HostWaitTimeouts().size(), waits_before) << "nobody waited";
+
+  host_.release_delivery.Open();
+  while (r.Delivering()) std::this_thread::yield();
+  EXPECT_TRUE(r.TerminateAndWait()) << "the terminate request wins over start and stop";
+  EXPECT_EQ(host_.Codes(), std::vector<std::string>{"1A2B"});
+}
+
+TEST_F(CommThreadTest, AcknowledgementAndTerminationWaitsHaveTheirLimits) {
+  sim_.scheduler.SetRealTimeScale(0.0005);
+  TCommThread& r = Make(Mode::kHangUntilReleased);
+  EXPECT_FALSE(r.Start()) << "no acknowledgement within the limit";
+  EXPECT_EQ(sim_.scheduler.HostWaitTimeouts().back(), kAckTimeoutMs);
+  EXPECT_EQ(kAckTimeoutMs, 20000u);
+  EXPECT_FALSE(r.TerminateAndWait()) << "the thread hangs in its capture";
+  EXPECT_EQ(sim_.scheduler.HostWaitTimeouts().back(), kTerminateTimeoutMs);
+  EXPECT_EQ(kTerminateTimeoutMs, 30000u);
+  serial_->release.Open();
+  sim_.scheduler.SetRealTimeScale(1.0);
+  EXPECT_TRUE(r.TerminateAndWait());
+}
+
+}  // namespace
+}  // namespace sfh56

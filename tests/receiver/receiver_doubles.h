@@ -1,0 +1,138 @@
+#pragma once
+// Test doubles of the host side and of capture runs, for tests of the receiver thread.
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "receiver/capture_run.h"
+#include "receiver/comm_thread.h"
+#include "receiver/host_services.h"
+
+namespace sfh56::test_doubles {
+
+// A one-shot gate: Open() lets every Wait() through, now and later.
+class Gate {
+ public:
+  void Open() {
+    std::lock_guard lock(mutex_);
+    open_ = true;
+    cv_.notify_all();
+  }
+  void Wait() {
+    std::unique_lock lock(mutex_);
+    cv_.wait(lock, [&] { return open_; });
+  }
+  bool IsOpen() const {
+    std::lock_guard lock(mutex_);
+    return open_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable cv_;
+  bool open_ = false;
+};
+
+class FakeHost : public HostServices {
+ public:
+  bool PluginOpen() const override { return true; }
+  void DeliverCode(const std::string& code) override {
+    {
+      std::lock_guard lock(mutex_);
+      codes_.push_back(code);
+    }
+    delivering_.Open();
+    if (block_delivery) release_delivery.Wait();
+  }
+  std::string TranslateText(const std::string& text) override { return text; }
+  platform::RootKey SettingsRootKey() const override { return root; }
+
+  std::vector<std::string> Codes() const {
+    std::lock_guard lock(mutex_);
+    return codes_;
+  }
+  // Blocks until DeliverCode has been entered.
+  void WaitUntilDelivering() { delivering_.Wait(); }
+
+  platform::RootKey root = platform::RootKey::kCurrentUser;
+  bool block_delivery = false;  // set before the receiver starts
+  Gate release_delivery;
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::string> codes_;
+  Gate delivering_;
+};
+
+// What the scripted capture saw at each of its runs.
+struct CaptureLog {
+  struct Entry {
+    std::string com_name;
+    uint8_t priority_level = 0;
+    int thread_priority = 0;
+    uint32_t process_class = 0;
+    bool keep_interrupts_on = false;
+  };
+  std::mutex mutex;
+  std::vector<Entry> runs;
+
+  std::vector<Entry> Runs() {
+    std::lock_guard lock(mutex);
+    return runs;
+  }
+};
+
+// A capture run whose behaviour a test chooses.
+class ScriptedCapture : public CaptureRun {
+ public:
+  enum class Mode {
+    kServe,              // opens, acknowledges running, serves requests
+    kFailOpen,           // cannot open: acknowledges not running, returns
+    kDeliverThenServe,   // opens, acknowledges, delivers one code, then serves requests
+    kHangUntilReleased,  // never acknowledges; returns when the test releases it
+  };
+
+  ScriptedCapture(std::shared_ptr<CaptureLog> log, Mode mode) : log_(std::move(log)), mode_(mode) {}
+
+  void Run(TCommThread& receiver) override {
+    auto& scheduler = receiver.Platform().scheduler;
+    {
+      std::lock_guard lock(log_->mutex);
+      log_->runs.push_back({receiver.Settings().ComName, receiver.Settings().PriorityLevel,
+                            scheduler.GetCurrentThreadPriority(),
+                            scheduler.GetProcessPriorityClass(), receiver.KeepInterruptsOn()});
+    }
+    switch (mode_) {
+      case Mode::kFailOpen:
+        receiver.Acknowledge(false);
+        return;
+      case Mode::kHangUntilReleased:
+        release.Wait();
+        return;
+      case Mode::kDeliverThenServe:
+        receiver.Acknowledge(true);
+        receiver.Deliver("1A2B");
+        break;
+      case Mode::kServe:
+        receiver.Acknowledge(true);
+        break;
+    }
+    const auto objects = receiver.ControlWaitables();
+    for (;;) {
+      const platform::WaitResult result = scheduler.WaitAny(objects, platform::kWaitInfinite);
+      if (receiver.AnswerControlRequest(result.index) != ControlAnswer::kContinue) return;
+    }
+  }
+
+  Gate release;
+
+ private:
+  std::shared_ptr<CaptureLog> log_;
+  Mode mode_;
+};
+
+}  // namespace sfh56::test_doubles

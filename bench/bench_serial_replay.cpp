@@ -97,7 +97,7 @@ void BM_SerialReplaySession(benchmark::State& state) {
             train.Edges[train.LastEdgeIndex].Timestamp * sim::ReplayReceiver::kNsPerTick;
         const bool long_train = train.EdgeCount() >= kLongTrainEdges;
         int64_t quiet_end_ns = 0;
-        if (level >= kBusyPollingLevel) {
+        if (level >= kBusyPollingPriorityLevel) {
           // Busy mode: 12.8 ms after the last edge, or 30 ms after the first.
           quiet_end_ns = long_train ? last_edge_ns + 12800000
                                     : train.Edges[0].Timestamp * sim::ReplayReceiver::kNsPerTick +

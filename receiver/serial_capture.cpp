@@ -1,8 +1,10 @@
 #include "receiver/serial_capture.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <memory>
+#include <string_view>
 
 namespace sfh56 {
 
@@ -127,8 +129,11 @@ class Capture {
           platform_.scheduler.SleepMs(kFailedPortBackoffMs);
         }
         Drain();
+      } else if (result.kind == platform::WaitResult::kAbandoned) {
+        platform_.scheduler.SleepMs(0);  // yield
       } else {
-        platform_.scheduler.SleepMs(0);  // abandoned or failed wait: yield
+        // A wait that cannot be made would spin here: give the thread up instead.
+        receiver_.SetTerminated();
       }
     }
   }
@@ -141,7 +146,7 @@ class Capture {
     SequenceRule& sequence = state_.Sequence;
     sequence.StartTrain(train_start, receiver_.SequenceGapTicks());
 
-    const bool busy = settings.PriorityLevel >= kBusyPollingLevel;
+    const bool busy = settings.PriorityLevel >= kBusyPollingPriorityLevel;
     const int64_t window_ticks = receiver_.TrainStartWindowTicks();
     const int64_t gap_ticks = receiver_.EdgeGapTicks();
     const int64_t stuck_ticks =
@@ -218,7 +223,63 @@ class Capture {
   platform::SerialPort* port_ = nullptr;
 };
 
+// SerialCaptureReceiver over the receiver thread object.
+class ThreadSide : public SerialCaptureReceiver {
+ public:
+  ThreadSide(TCommThread& receiver, DecoderState& decoder)
+      : receiver_(receiver), decoder_(decoder) {}
+
+  ReceiverSettings& Settings() override { return receiver_.Settings(); }
+  int64_t ReadTimestamp() override { return receiver_.ReadTimestamp(); }
+  void Calibrate() override { receiver_.Calibrate(); }
+  double TicksPerSecond() const override { return receiver_.Time().TicksPerSecond; }
+  int64_t SequenceGapTicks() const override { return receiver_.Time().SequenceGapTicks; }
+  int64_t TrainStartWindowTicks() const override { return receiver_.Time().TrainStartWindowTicks; }
+  int64_t EdgeGapTicks() const override { return receiver_.Time().EdgeGapTicks; }
+  uint32_t FirstWaitMs() const override {
+    return static_cast<uint32_t>(receiver_.FirstWaitMs() > 0 ? receiver_.FirstWaitMs()
+                                                             : kFirstWaitMs);
+  }
+  uint32_t NextWaitMs() const override {
+    return static_cast<uint32_t>(receiver_.NextWaitMs() > 0 ? receiver_.NextWaitMs() : kNextWaitMs);
+  }
+  platform::Waitable& TerminateEvent() override { return receiver_.TerminateEvent(); }
+  platform::Waitable& StartEvent() override { return receiver_.StartEvent(); }
+  platform::Waitable& StopEvent() override { return receiver_.StopEvent(); }
+  void SetRunningAndAcknowledge(bool running) override { receiver_.Acknowledge(running); }
+  void SetTerminated() override { receiver_.SetTerminated(); }
+  bool Terminated() const override { return receiver_.Terminated(); }
+  PulseTrain& Train() override { return receiver_.Train(); }
+  bool PluginOpen() const override { return receiver_.Host().PluginOpen(); }
+  void DecodeTrain() override {
+    const DecodeResult result =
+        Decoder::Decode(receiver_.Train(), receiver_.Settings().BitMask, decoder_);
+    if (!result.deliver) return;
+    const std::string code(result.code);
+    // CodeBuffer mirrors the decoder's last code for the rest of the receiver object.
+    const std::string_view last = decoder_.Code();
+    const size_t length = std::min(last.size(), receiver_.CodeBuffer.size() - 1);
+    std::copy_n(last.begin(), length, receiver_.CodeBuffer.begin());
+    receiver_.CodeBuffer[length] = '\0';
+    receiver_.Deliver(code);
+  }
+  std::string TranslateText(const std::string& text) override {
+    return receiver_.Host().TranslateText(text);
+  }
+
+ private:
+  TCommThread& receiver_;
+  DecoderState& decoder_;
+};
+
 }  // namespace
+
+void SerialCaptureRun::Run(TCommThread& receiver) {
+  ThreadSide side(receiver, decoder_);
+  platform::Platform& platform = receiver.Platform();
+  RunSerialCapture(side, {platform.scheduler, platform.serial_ports, platform.message_boxes},
+                   state_);
+}
 
 InputLine InputLineFor(uint8_t input_signal) {
   return input_signal < kInputLines.size() ? kInputLines[input_signal] : kInputLines[1];

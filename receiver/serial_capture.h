@@ -9,10 +9,13 @@
 #include <string>
 
 #include "config/receiver_settings.h"
+#include "decode/decoder.h"
 #include "decode/sequence_rule.h"
 #include "platform/serial_port.h"
 #include "platform/sync.h"
 #include "platform/ui.h"
+#include "receiver/capture_run.h"
+#include "receiver/comm_thread.h"
 #include "receiver/pulse_train.h"
 
 namespace sfh56 {
@@ -28,11 +31,8 @@ inline constexpr size_t kMaxPortNameChars = 10;
 inline constexpr uint32_t kPortQueueBytes = 1;
 inline constexpr double kReceiverCheckSeconds = 3.0;
 inline constexpr uint32_t kArmDelayMs = 200;
-inline constexpr uint32_t kFirstWaitMs = 30;  // end of a train of fewer than 10 edges
-inline constexpr uint32_t kNextWaitMs = 13;   // end of a train of 10 edges or more
-inline constexpr int kLongTrainEdges = 10;
+inline constexpr int kLongTrainEdges = 10;  // from here on a train ends after kNextWaitMs
 inline constexpr uint32_t kDrainQuietMs = 6;
-inline constexpr int kBusyPollingLevel = 8;
 // A line that never settles must not keep the receiver from its host's requests: the
 // drain gives up after this long and the main wait takes requests before new edges.
 inline constexpr double kDrainLimitSeconds = 1.0;
@@ -63,6 +63,10 @@ class SerialCaptureReceiver {
   virtual int64_t SequenceGapTicks() const = 0;
   virtual int64_t TrainStartWindowTicks() const = 0;
   virtual int64_t EdgeGapTicks() const = 0;
+
+  // The end-of-train waits (waiting mode) for trains below and from kLongTrainEdges.
+  virtual uint32_t FirstWaitMs() const { return kFirstWaitMs; }
+  virtual uint32_t NextWaitMs() const { return kNextWaitMs; }
 
   virtual platform::Waitable& TerminateEvent() = 0;
   virtual platform::Waitable& StartEvent() = 0;
@@ -101,5 +105,18 @@ struct SerialCapturePlatform {
 // requires. Ring-0 capture is not part of this build: AllowRing0 is cleared.
 void RunSerialCapture(SerialCaptureReceiver& receiver, const SerialCapturePlatform& platform,
                       SerialCaptureState& state);
+
+// The serial capture as the receiver thread's capture run for port names (every name
+// but "USB"). Keeps the capture variables and the decoder's state between runs.
+class SerialCaptureRun : public CaptureRun {
+ public:
+  void Run(TCommThread& receiver) override;
+
+  std::string_view LastCode() const { return decoder_.Code(); }
+
+ private:
+  SerialCaptureState state_;
+  DecoderState decoder_;
+};
 
 }  // namespace sfh56

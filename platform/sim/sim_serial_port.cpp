@@ -104,8 +104,13 @@ WaveformBuilder& WaveformBuilder::ToggleUntil(int64_t period_us, int64_t until_n
 // One opened simulated port. Lives on the thread that opened it.
 class SimSerialPort : public platform::SerialPort {
  public:
-  SimSerialPort(SimSerialPorts& owner, std::string name, const SimPortConfig& config)
-      : owner_(owner), name_(std::move(name)), config_(config), event_(*this) {}
+  SimSerialPort(SimSerialPorts& owner, std::string name,
+                std::shared_ptr<const SimPortConfig> config)
+      : owner_(owner),
+        name_(std::move(name)),
+        shared_config_(std::move(config)),
+        config_(*shared_config_),
+        event_(*this) {}
 
   ~SimSerialPort() override {
     Record(SerialCall::kClose);
@@ -238,7 +243,8 @@ class SimSerialPort : public platform::SerialPort {
 
   SimSerialPorts& owner_;
   std::string name_;
-  SimPortConfig config_;
+  std::shared_ptr<const SimPortConfig> shared_config_;
+  const SimPortConfig& config_;
   EventObject event_;
   platform::DeviceControlBlock dcb_ = config_.initial_dcb;
   bool rts_ = false;
@@ -254,7 +260,7 @@ class SimSerialPort : public platform::SerialPort {
 
 void SimSerialPorts::AddPort(const std::string& name, SimPortConfig config) {
   std::lock_guard lock(mutex_);
-  ports_[name] = std::move(config);
+  ports_[name] = std::make_shared<const SimPortConfig>(std::move(config));
 }
 
 std::vector<SerialCallRecord> SimSerialPorts::Calls() const {

@@ -129,7 +129,8 @@ class SimSerialPorts : public platform::SerialPorts {
  private:
   SimClock& clock_;
   mutable std::mutex mutex_;
-  std::map<std::string, SimPortConfig> ports_;
+  // Shared with the ports opened from them: a long waveform is not copied per open.
+  std::map<std::string, std::shared_ptr<const SimPortConfig>> ports_;
   std::vector<SerialCallRecord> calls_;
   bool record_polling_ = false;
   int64_t status_reads_ = 0;

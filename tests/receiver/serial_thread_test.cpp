@@ -134,11 +134,13 @@ TEST_F(SerialThreadTest, StopDuringAFrameIsServedAfterItsCodeWasDelivered) {
   const auto all = LoadRemotes();
   const std::vector<sim::Recording> press{all[2]};  // three frames of 5F68
   AddPresses(press, 2 * kSecondNs);
+  // Hold the receiver thread in the middle of the first frame (armed before the start:
+  // the receiver thread runs ahead on the virtual clock).
+  sim_.clock.PauseAt(2 * kSecondNs + 30 * kMsNs);
   TCommThread& receiver = Make();
   ASSERT_TRUE(receiver.Start());
-  // Hold the receiver thread in the middle of the first frame.
-  sim_.clock.PauseAt(2 * kSecondNs + 30 * kMsNs);
   sim_.clock.WaitUntilPaused();
+  const size_t host_waits_before = sim_.scheduler.HostWaitTimeouts().size();
   bool stopped = false;
   size_t codes_when_stopped = 0;
   std::thread host_thread([&] {
@@ -146,7 +148,9 @@ TEST_F(SerialThreadTest, StopDuringAFrameIsServedAfterItsCodeWasDelivered) {
     codes_when_stopped = host_.Codes().size();
   });
   // The stop request is signalled while the frame is still being captured.
-  while (!sim_.scheduler.HostWaitTimeouts().size()) std::this_thread::yield();
+  while (sim_.scheduler.HostWaitTimeouts().size() == host_waits_before) {
+    std::this_thread::yield();
+  }
   sim_.clock.Resume();
   host_thread.join();
   EXPECT_TRUE(stopped);

@@ -4,7 +4,7 @@
 #
 # Natively the test links GoogleTest from the system and the simulated platform; in the
 # Windows builds it links GoogleTest built from Debian's source package and runs under
-# Wine through CMAKE_CROSSCOMPILING_EMULATOR.
+# Wine through CMAKE_CROSSCOMPILING_EMULATOR (label "wine").
 
 if(WIN32)
   set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
@@ -25,6 +25,7 @@ function(sfh_add_test)
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} ${SFH_GTEST_MAIN})
   if(WIN32)
     add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+    set_tests_properties(${T_NAME} PROPERTIES LABELS wine TIMEOUT 300)
   else()
     gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 30)
   endif()

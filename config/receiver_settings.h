@@ -22,8 +22,8 @@ inline constexpr char kSettingsKeyPrefix[] = "Software\\Girder3\\HardPlugins\\";
 
 // Replaces the stored fields with the registry's values under root, with defaults for
 // whatever is missing or unusable. ring0_possible tells whether AllowRing0 may be true.
-void LoadSettings(ReceiverSettings& settings, platform::Registry& registry,
-                  platform::RootKey root, bool ring0_possible);
+void LoadSettings(ReceiverSettings& settings, platform::Registry& registry, platform::RootKey root,
+                  bool ring0_possible);
 
 // Stores the six stored fields (ServiceMode is never stored).
 void SaveSettings(const ReceiverSettings& settings, platform::Registry& registry,

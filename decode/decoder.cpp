@@ -52,7 +52,7 @@ Thresholds EstimateThreshold(const IntervalRecord* in, int first, int last) {
   }
   const bool all_levels = result.Mode == CodingMode::kBiPhase;
   const uint8_t data_level = result.Mode == CodingMode::kMark ? 1 : 0;
-  auto in_set = [&](int i) { return all_levels || in[i].Level == data_level; };
+  auto in_set = [&](int i) { return all_levels || (in[i].Level != 0 ? 1 : 0) == data_level; };
 
   // Upward walk through the distinct durations: each step moves prev to the next larger
   // duration (or to the placeholder 100 s when there is none) and counts the durations

@@ -4,7 +4,7 @@
 // The Win32 implementation maps these one to one onto kernel objects
 // (CreateEventA, WaitForMultipleObjects, CreateThread(CREATE_SUSPENDED), ...).
 // The simulated implementation runs the receiver thread on a virtual clock: see
-// platform/sim/sim_sync.h.
+// platform/sim/sim_scheduler.h.
 
 #include <cstdint>
 #include <functional>

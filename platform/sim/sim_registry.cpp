@@ -18,16 +18,29 @@ std::string Folded(const std::string& text) {
   return folded;
 }
 
-// Trailing and doubled separators do not name another key.
+// "<root>\<path>" with the path folded; trailing and doubled separators do not name
+// another key.
 std::string KeyId(platform::RootKey root, const std::string& path) {
-  std::string id = std::to_string(static_cast<uint32_t>(root));
+  std::string id = std::to_string(static_cast<uint32_t>(root)) + '\\';
   for (const char c : Folded(path)) {
-    if (c == '\\' && !id.empty() && id.back() == '\\') continue;
+    if (c == '\\' && id.back() == '\\') continue;
     id += c;
   }
-  while (!id.empty() && id.back() == '\\') id.pop_back();
-  if (id.find('\\') == std::string::npos) id += '\\';  // so "" and root-only agree
+  if (id.back() == '\\' && id.find('\\') != id.size() - 1) id.pop_back();
   return id;
+}
+
+// The ids of a key and of every key above it up to the root, as creating a key creates
+// its missing parents.
+std::vector<std::string> KeyAndParents(const std::string& id) {
+  std::vector<std::string> ids;
+  const size_t root_end = id.find('\\');
+  for (size_t pos = id.find('\\', root_end + 1); pos != std::string::npos;
+       pos = id.find('\\', pos + 1)) {
+    ids.push_back(id.substr(0, pos));
+  }
+  ids.push_back(id);
+  return ids;
 }
 
 }  // namespace
@@ -52,6 +65,11 @@ struct SimRegistry::State {
   int open_calls = 0;
   int create_calls = 0;
   bool alive = true;
+
+  Key& CreateKey(const std::string& id) {
+    for (const std::string& each : KeyAndParents(id)) keys[each];
+    return keys[id];
+  }
 
   Key* FindKey(const std::string& id) {
     const auto it = keys.find(id);
@@ -129,7 +147,7 @@ std::unique_ptr<platform::RegistryKey> SimRegistry::Create(platform::RootKey roo
   ++state_->create_calls;
   if (state_->fail_create) return nullptr;
   const std::string id = KeyId(root, path);
-  state_->keys[id];  // creates it when missing
+  state_->CreateKey(id);
   return std::make_unique<SimRegistryKey>(state_, id, /*writable=*/true);
 }
 
@@ -158,7 +176,7 @@ std::vector<SimRegistry::NamedValue> SimRegistry::Values(platform::RootKey root,
 void SimRegistry::PutRaw(platform::RootKey root, const std::string& path, const std::string& name,
                          uint32_t type, std::vector<uint8_t> data) {
   std::lock_guard lock(state_->mutex);
-  State::Key& key = state_->keys[KeyId(root, path)];
+  State::Key& key = state_->CreateKey(KeyId(root, path));
   if (NamedValue* value = key.Find(name)) {
     value->value = {type, std::move(data)};
   } else {
@@ -177,7 +195,10 @@ void SimRegistry::DeleteValue(platform::RootKey root, const std::string& path,
 
 void SimRegistry::DeleteKey(platform::RootKey root, const std::string& path) {
   std::lock_guard lock(state_->mutex);
-  state_->keys.erase(KeyId(root, path));
+  const std::string id = KeyId(root, path);
+  std::erase_if(state_->keys, [&](const auto& entry) {
+    return entry.first == id || entry.first.starts_with(id + '\\');
+  });
 }
 
 void SimRegistry::SetFailOpen(bool fail) {

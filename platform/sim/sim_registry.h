@@ -45,10 +45,11 @@ class SimRegistry : public platform::Registry {
                                   const std::string& name) const;
   // The key's values in the order in which they were first written.
   std::vector<NamedValue> Values(platform::RootKey root, const std::string& path) const;
-  // Creates the key when needed; any type, any length (empty too).
+  // Creates the key (and its parents) when needed; any type, any length (empty too).
   void PutRaw(platform::RootKey root, const std::string& path, const std::string& name,
               uint32_t type, std::vector<uint8_t> data);
   void DeleteValue(platform::RootKey root, const std::string& path, const std::string& name);
+  // Deletes the key with everything below it.
   void DeleteKey(platform::RootKey root, const std::string& path);
 
   // While set, OpenForRead or Create fails (returns null) as Win32 does without access.

@@ -6,11 +6,12 @@
 #include <string>
 
 #include "platform/serial_port.h"
+#include "platform/win32/win32_scheduler.h"
 
 namespace sfh56::win32 {
 
 // The comm-event wait's event of an open port, as an object of the receiver's waits.
-class Win32CommEvent : public platform::Waitable {
+class Win32CommEvent : public platform::Waitable, public HandleWaitable {
  public:
   Win32CommEvent() = default;
   Win32CommEvent(const Win32CommEvent&) = delete;
@@ -18,6 +19,7 @@ class Win32CommEvent : public platform::Waitable {
   ~Win32CommEvent() override;
   // The event's HANDLE (null before it is created).
   void* NativeHandle() const { return handle_; }
+  HANDLE WaitHandle() const override { return handle_; }
   void Reset(void* handle);
 
  private:

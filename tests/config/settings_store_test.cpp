@@ -140,6 +140,7 @@ TEST_F(SettingsStore, RegistryTypesAreNotExamined) {
   EXPECT_EQ(s.BitMask, 32);
   EXPECT_EQ(s.PriorityLevel, 8);
   EXPECT_TRUE(s.AllowRing0);
+  EXPECT_TRUE(s.ServiceMode) << "never loaded";
 }
 
 TEST_F(SettingsStore, FiveCharacterPortNameRoundTrips) {

@@ -57,6 +57,18 @@ TEST(SimRegistry, KeysAreSeparatePerRootAndIgnoreLetterCase) {
             platform::kErrorAccessDenied);
 }
 
+TEST(SimRegistry, CreatingAKeyCreatesItsParentsAndDeletingRemovesTheTree) {
+  SimRegistry registry;
+  ASSERT_TRUE(registry.Create(kUser, "A\\B\\C"));
+  EXPECT_TRUE(registry.OpenForRead(kUser, "a"));
+  EXPECT_TRUE(registry.OpenForRead(kUser, "A\\b"));
+  EXPECT_FALSE(registry.OpenForRead(kUser, "A\\BC"));
+  registry.DeleteKey(kUser, "A\\B");
+  EXPECT_FALSE(registry.KeyExists(kUser, "A\\B\\C"));
+  EXPECT_FALSE(registry.KeyExists(kUser, "A\\B"));
+  EXPECT_TRUE(registry.KeyExists(kUser, "A"));
+}
+
 TEST(SimRegistry, FailureSwitchesAndKeysThatOutliveTheRegistry) {
   auto registry = std::make_unique<SimRegistry>();
   registry->PutRaw(kUser, "K", "V", platform::kRegBinary, Bytes{7});

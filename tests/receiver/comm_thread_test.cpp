@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -307,6 +310,71 @@ TEST_F(CommThreadTest, AcknowledgementAndTerminationWaitsHaveTheirLimits) {
   serial_->release.Open();
   sim_.scheduler.SetRealTimeScale(1.0);
   EXPECT_TRUE(r.TerminateAndWait());
+}
+
+// --- Requests during a capture, held at a chosen virtual instant ----------------------
+
+// A capture that, at each signal of a device, records a burst of 30 one-millisecond
+// samples before it looks at requests again, as serial capture does with a train.
+class BurstCapture : public CaptureRun {
+ public:
+  class Device : public sim::VirtualWaitable {
+   public:
+    std::optional<int64_t> NextSignalNs(int64_t now_ns) override {
+      return fired_ ? std::nullopt : std::optional<int64_t>(std::max(now_ns, kSignalNs));
+    }
+    void OnWaitSatisfied() override { fired_ = true; }
+    static constexpr int64_t kSignalNs = 10'000'000;
+
+   private:
+    bool fired_ = false;
+  };
+
+  void Run(TCommThread& receiver) override {
+    auto& scheduler = receiver.Platform().scheduler;
+    receiver.Acknowledge(true);
+    Device device;
+    const auto control = receiver.ControlWaitables();
+    platform::Waitable* objects[] = {control[0], control[1], control[2], &device};
+    for (;;) {
+      const platform::WaitResult result = scheduler.WaitAny(objects, platform::kWaitInfinite);
+      if (result.Is(kFirstCaptureIndex)) {
+        for (int i = 0; i < 30; ++i) scheduler.SleepMs(1);
+        burst_end_ns = sim_clock->NowNs();
+        continue;
+      }
+      if (receiver.AnswerControlRequest(result.index) != ControlAnswer::kContinue) return;
+    }
+  }
+
+  sim::SimClock* sim_clock = nullptr;
+  std::atomic<int64_t> burst_end_ns{-1};
+};
+
+TEST_F(CommThreadTest, StopDuringABurstIsServedAfterTheBurst) {
+  TCommThread& r = Make();
+  auto capture = std::make_unique<BurstCapture>();
+  capture->sim_clock = &sim_.clock;
+  BurstCapture& burst = *capture;
+  r.SetSerialCapture(std::move(capture));
+  serial_ = nullptr;
+
+  sim_.clock.PauseAt(25'000'000);  // 15 ms into the burst
+  EXPECT_TRUE(r.Start());
+  sim_.clock.WaitUntilPaused();
+  EXPECT_EQ(burst.burst_end_ns.load(), -1);
+
+  std::atomic<bool> stopped{false};
+  std::thread host_thread([&] { stopped = r.Stop(); });
+  auto* stop_event = dynamic_cast<sim::SimEvent*>(&r.StopEvent());
+  ASSERT_NE(stop_event, nullptr);
+  while (!stop_event->IsSet()) std::this_thread::yield();
+  sim_.clock.Resume();
+  host_thread.join();
+
+  EXPECT_TRUE(stopped.load());
+  EXPECT_EQ(burst.burst_end_ns.load(), 40'000'000) << "the burst was finished first";
+  EXPECT_FALSE(r.Running());
 }
 
 }  // namespace

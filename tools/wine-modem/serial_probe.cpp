@@ -4,7 +4,9 @@
 //
 //   serial-probe [PORT] [SECONDS] [LEVEL]     defaults: COM5 10 8
 
-#include <windows.h>
+// First: it brings <windows.h> and takes back the names it redefines.
+#include "platform/win32/win32_scheduler.h"
+#include "platform/win32/win32_serial_port.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -19,51 +21,6 @@
 namespace {
 
 using namespace sfh56;
-
-class ProbeEvent : public platform::Event {
- public:
-  ProbeEvent(bool manual, bool set) : handle_(CreateEventA(nullptr, manual, set, nullptr)) {}
-  ~ProbeEvent() override { CloseHandle(handle_); }
-  void Set() override { SetEvent(handle_); }
-  void Reset() override { ResetEvent(handle_); }
-  HANDLE Handle() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
-
-HANDLE HandleOf(platform::Waitable* object) {
-  if (auto* event = dynamic_cast<ProbeEvent*>(object)) return event->Handle();
-  if (auto* comm = dynamic_cast<win32::Win32CommEvent*>(object)) return comm->NativeHandle();
-  return nullptr;
-}
-
-class ProbeScheduler : public platform::Scheduler {
- public:
-  std::unique_ptr<platform::Event> CreateEvent(bool manual, bool set) override {
-    return std::make_unique<ProbeEvent>(manual, set);
-  }
-  platform::WaitResult WaitAny(std::span<platform::Waitable* const> objects,
-                               uint32_t timeout_ms) override {
-    std::vector<HANDLE> handles;
-    for (auto* object : objects) handles.push_back(HandleOf(object));
-    const DWORD r = WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(),
-                                           FALSE, timeout_ms);
-    if (r == WAIT_TIMEOUT) return platform::WaitResult::Timeout();
-    if (r < WAIT_OBJECT_0 + handles.size()) {
-      return platform::WaitResult::Signaled(static_cast<int>(r - WAIT_OBJECT_0));
-    }
-    return platform::WaitResult::Failed();
-  }
-  void SleepMs(uint32_t ms) override { Sleep(ms); }
-  std::unique_ptr<platform::Thread> CreateSuspendedThread(std::function<void()>) override {
-    return nullptr;
-  }
-  int GetCurrentThreadPriority() override { return GetThreadPriority(GetCurrentThread()); }
-  void SetCurrentThreadPriority(int p) override { SetThreadPriority(GetCurrentThread(), p); }
-  uint32_t GetProcessPriorityClass() override { return GetPriorityClass(GetCurrentProcess()); }
-  void SetProcessPriorityClass(uint32_t c) override { SetPriorityClass(GetCurrentProcess(), c); }
-};
 
 class ProbeReceiver : public SerialCaptureReceiver {
  public:
@@ -146,7 +103,7 @@ int main(int argc, char** argv) {
   const std::string port = argc > 1 ? argv[1] : "COM5";
   const int seconds = argc > 2 ? std::atoi(argv[2]) : 10;
   const int level = argc > 3 ? std::atoi(argv[3]) : 8;
-  ProbeScheduler scheduler;
+  win32::Win32Scheduler scheduler;
   win32::Win32SerialPorts ports;
   win32::Win32MessageBoxes boxes;
   ProbeReceiver receiver(scheduler);

@@ -1,0 +1,50 @@
+#include "platform/unavailable.h"
+
+namespace sfh56::platform {
+
+std::unique_ptr<SerialPort> UnavailableSerialPorts::Open(const std::string&) {
+  return nullptr;
+}
+
+bool UnavailableHostIpc::OpenMapping(const std::string&) {
+  return false;
+}
+bool UnavailableHostIpc::OpenSemaphore(const std::string&) {
+  return false;
+}
+char* UnavailableHostIpc::MapView() {
+  return nullptr;
+}
+size_t UnavailableHostIpc::ViewSize() {
+  return 0;
+}
+void UnavailableHostIpc::CloseHandles() {}
+bool UnavailableHostIpc::WaitSemaphore(uint32_t) {
+  return false;
+}
+intptr_t UnavailableHostIpc::SendMessage(WindowHandle, uint32_t, uintptr_t, intptr_t) {
+  return 0;
+}
+void UnavailableHostIpc::SendCopyData(WindowHandle, uintptr_t, uintptr_t, const void*, uint32_t) {}
+uint32_t UnavailableHostIpc::RegisterWindowMessage(const std::string&) {
+  return 0;
+}
+
+std::string UnavailableFiles::MainExecutablePath() {
+  return {};
+}
+std::unique_ptr<AppendFile> UnavailableFiles::OpenForAppend(const std::string&) {
+  return nullptr;
+}
+std::unique_ptr<AppendFile> UnavailableFiles::Create(const std::string&) {
+  return nullptr;
+}
+std::unique_ptr<VersionBlock> UnavailableFiles::LoadVersionBlock(const std::string&) {
+  return nullptr;
+}
+
+std::unique_ptr<Module> UnavailableModules::Load(const std::string&) {
+  return nullptr;
+}
+
+}  // namespace sfh56::platform

@@ -1,0 +1,87 @@
+#include "tools/plugin-host/box_answerer.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace sfh56::tools {
+namespace {
+
+constexpr DWORD kPollMs = 50;
+// The static control that holds a message box's text.
+constexpr int kMessageBoxTextId = 0xFFFF;
+constexpr char kDialogClass[] = "#32770";
+
+std::string WindowText(HWND window) {
+  char text[1024] = {};
+  GetWindowTextA(window, text, sizeof(text));
+  return text;
+}
+
+BOOL CALLBACK CollectOwnDialogs(HWND window, LPARAM found) {
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  char class_name[16] = {};
+  if (process == GetCurrentProcessId() && GetClassNameA(window, class_name, sizeof(class_name)) &&
+      std::string(class_name) == kDialogClass && IsWindowVisible(window)) {
+    reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+BoxAnswerer::BoxAnswerer(int button, Report report) : button_(button), report_(std::move(report)) {
+  quit_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  thread_ = CreateThread(nullptr, 0, Watch, this, 0, nullptr);
+}
+
+BoxAnswerer::~BoxAnswerer() {
+  SetEvent(quit_);
+  if (thread_ != nullptr) {
+    WaitForSingleObject(thread_, INFINITE);
+    CloseHandle(thread_);
+  }
+  CloseHandle(quit_);
+}
+
+int BoxAnswerer::ButtonFromName(const std::string& name) {
+  static const std::pair<const char*, int> kButtons[] = {
+      {"ok", IDOK},       {"cancel", IDCANCEL}, {"yes", IDYES},      {"no", IDNO},
+      {"retry", IDRETRY}, {"abort", IDABORT},   {"ignore", IDIGNORE}};
+  for (const auto& [word, id] : kButtons) {
+    if (name == word) return id;
+  }
+  return 0;
+}
+
+DWORD WINAPI BoxAnswerer::Watch(LPVOID self) {
+  auto* answerer = static_cast<BoxAnswerer*>(self);
+  while (WaitForSingleObject(answerer->quit_, kPollMs) == WAIT_TIMEOUT) answerer->AnswerBoxes();
+  return 0;
+}
+
+void BoxAnswerer::AnswerBoxes() {
+  std::vector<HWND> boxes;
+  EnumWindows(CollectOwnDialogs, reinterpret_cast<LPARAM>(&boxes));
+  std::erase_if(reported_, [&](HWND box) {
+    return std::find(boxes.begin(), boxes.end(), box) == boxes.end();
+  });
+  for (HWND box : boxes) {
+    HWND button = nullptr;
+    for (int id : {button_, IDCANCEL, IDOK}) {
+      button = GetDlgItem(box, id);
+      if (button != nullptr && IsWindowEnabled(button)) break;
+      button = nullptr;
+    }
+    if (button == nullptr) continue;  // nothing to press (yet): look again next time
+    if (std::find(reported_.begin(), reported_.end(), box) == reported_.end()) {
+      std::string text;
+      if (HWND label = GetDlgItem(box, kMessageBoxTextId)) text = WindowText(label);
+      report_(WindowText(box), text);
+      reported_.push_back(box);
+    }
+    SendMessageA(button, BM_CLICK, 0, 0);
+  }
+}
+
+}  // namespace sfh56::tools

@@ -1,5 +1,7 @@
 #include "receiver/comm_thread.h"
 
+#include "receiver/serial_capture.h"
+
 #include "hwaccess/hardware_driver.h"
 #include "receiver/usb_capture.h"
 
@@ -38,7 +40,7 @@ TCommThread::TCommThread(platform::Platform& platform, HostServices& host)
     : platform_(platform),
       host_(host),
       time_base_(platform.counters, platform.scheduler),
-      serial_capture_(std::make_unique<NoDeviceCaptureRun>()),
+      serial_capture_(std::make_unique<SerialCaptureRun>()),
       usb_capture_(std::make_unique<UsbCaptureRun>()) {
   thread_ = platform_.scheduler.CreateSuspendedThread([this] { Execute(); });
   time_base_.TscAvailable = time_base_.HasTimeStampCounter();

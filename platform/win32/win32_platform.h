@@ -12,6 +12,7 @@
 #include "platform/win32/win32_modules.h"
 #include "platform/win32/win32_registry.h"
 #include "platform/win32/win32_scheduler.h"
+#include "platform/win32/win32_serial_port.h"
 
 namespace sfh56::win32 {
 
@@ -30,7 +31,7 @@ class Win32Platform {
   Win32Counters counters;
   Win32MessageBoxes message_boxes;
   Win32Registry registry;
-  platform::UnavailableSerialPorts serial_ports;
+  Win32SerialPorts serial_ports;
   Win32HostIpc host_ipc;
   Win32Files files;
   Win32Modules modules;

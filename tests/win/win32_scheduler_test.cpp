@@ -132,6 +132,8 @@ TEST(Win32Receiver, StartStopTerminateCycle) {
   QuietHost host;
   const uint32_t original_class = win.scheduler.GetProcessPriorityClass();
   auto receiver = std::make_unique<TCommThread>(win.platform(), host);
+  // The handshake alone: no port behind the capture run (a real one would show a box).
+  receiver->SetSerialCapture(std::make_unique<NoDeviceCaptureRun>());
   EXPECT_TRUE(receiver->Time().TscAvailable);
   EXPECT_GT(receiver->Time().TicksPerSecond, 0.0);
   EXPECT_TRUE(receiver->Stop()) << "idle: acknowledged at once";

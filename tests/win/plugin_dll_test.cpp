@@ -157,6 +157,8 @@ struct BoxClicker {
   volatile LONG stop = 0;
   volatile LONG clicked = 0;
   HANDLE thread = nullptr;
+  char first_caption[64] = {};
+  char first_text[128] = {};
 
   static DWORD WINAPI Loop(LPVOID parameter) {
     auto* self = static_cast<BoxClicker*>(parameter);
@@ -164,6 +166,11 @@ struct BoxClicker {
       if (HWND box = FindWindowA("#32770", nullptr)) {
         HWND button = GetDlgItem(box, IDOK);
         if (button == nullptr) button = GetDlgItem(box, IDCANCEL);
+        if (self->clicked == 0) {
+          GetWindowTextA(box, self->first_caption, sizeof self->first_caption);
+          // A message box shows its text in the static control 0xFFFF.
+          GetDlgItemTextA(box, 0xFFFF, self->first_text, sizeof self->first_text);
+        }
         SendMessageA(button, BM_CLICK, 0, 0);
         InterlockedIncrement(&self->clicked);
       }
@@ -212,8 +219,12 @@ TEST(PluginDll, NewerHostOpensStartsStopsAndClosesThePlugin) {
     BoxClicker clicker;
     started = dll.Get<IntExport>("gir_start")();
     boxes = clicker.clicked;
-    // A capture run that could not open its device said so in a box and is not running.
-    EXPECT_EQ(started, boxes == 0 ? 1 : 0);
+    // The stored port does not exist: the serial capture says so in a box captioned with
+    // the port's name, and capture is not running.
+    EXPECT_EQ(started, 0);
+    EXPECT_EQ(boxes, 1);
+    EXPECT_STREQ(clicker.first_caption, "COM97");
+    EXPECT_STREQ(clicker.first_text, "Unable to open COM port");
     EXPECT_EQ(dll.Get<InfoExport>("gir_info")(2, 7, 0), 1);
     EXPECT_EQ(dll.Get<IntExport>("gir_stop")(), 1);
   }
@@ -240,6 +251,7 @@ TEST(PluginDll, OlderHostInitStartStopAndCleanUp) {
 }
 
 TEST(PluginDll, LibraryStaysLoadedWhileAReceiverExists) {
+  PortSetting setting(HKEY_LOCAL_MACHINE);
   void* table[28] = {};
   {
     PluginDll dll;
@@ -253,7 +265,8 @@ TEST(PluginDll, LibraryStaysLoadedWhileAReceiverExists) {
     PluginDll dll;
     ASSERT_TRUE(dll.Loaded());
     EXPECT_EQ(dll.Get<OpenExport>("gir_open")(3, 2, 0, table), 1);
-    EXPECT_EQ(dll.Get<IntExport>("gir_start")(), 1);
+    BoxClicker clicker;  // the stored port does not exist
+    EXPECT_EQ(dll.Get<IntExport>("gir_start")(), 0);
   }
   // Unloaded by the host while open: the receiver thread keeps the library's code.
   ASSERT_NE(GetModuleHandleA(kDllName), nullptr);

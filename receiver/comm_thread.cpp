@@ -2,6 +2,9 @@
 
 #include "receiver/serial_capture.h"
 
+#include <optional>
+
+#include "decode/service_log.h"
 #include "hwaccess/hardware_driver.h"
 #include "receiver/usb_capture.h"
 
@@ -160,6 +163,27 @@ ControlAnswer TCommThread::AnswerControlRequest(int index) {
 void TCommThread::Deliver(const std::string& code) {
   DeliveringScope scope(delivering_);
   host_.DeliverCode(code);
+}
+
+namespace {
+
+// Delivers each decoded code through the receiver, with Delivering set around the call.
+class ReceiverCodeSink : public CodeSink {
+ public:
+  explicit ReceiverCodeSink(TCommThread& receiver) : receiver_(receiver) {}
+  void Deliver(std::string_view code) override { receiver_.Deliver(std::string(code)); }
+
+ private:
+  TCommThread& receiver_;
+};
+
+}  // namespace
+
+void TCommThread::DecodePulseTrain() {
+  std::optional<ServiceLogWriter> log;
+  if (settings_.ServiceMode) log.emplace(platform_.files);
+  ReceiverCodeSink sink(*this);
+  Decoder::Decode(train_, settings_.BitMask, decoder_, log ? &*log : nullptr, &sink);
 }
 
 void TCommThread::Calibrate() {

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "config/receiver_settings.h"
+#include "decode/decoder.h"
 #include "platform/platform.h"
 #include "receiver/capture_run.h"
 #include "receiver/host_services.h"
@@ -125,7 +126,12 @@ class TCommThread {
   int32_t PortIrq = 0;
   int32_t PortDma = 0;
   // The decoder's state: the last decoded code, zero-terminated, re-sent for a repeat.
-  std::array<char, kCodeBufferSize> CodeBuffer{};
+  // Decodes the current train, which the sequence rule admitted, hands its code to the
+  // host and, in service mode, writes it to the service log. Every capture path ends an
+  // admitted train here, so CodeBuffer (the last code, re-sent for a repeat frame) is one
+  // for the whole receiver, whichever path captured the train.
+  void DecodePulseTrain();
+  std::string_view LastCode() const { return decoder_.Code(); }
 
  private:
   void Execute();
@@ -137,6 +143,7 @@ class TCommThread {
   ReceiverSettings settings_;
   TimeBase time_base_;
   PulseTrain train_;
+  DecoderState decoder_;  // CodeBuffer and the decoder's work array
   std::atomic<bool> delivering_{false};
   std::atomic<bool> running_{false};
   std::atomic<bool> terminated_{false};

@@ -226,8 +226,7 @@ class Capture {
 // SerialCaptureReceiver over the receiver thread object.
 class ThreadSide : public SerialCaptureReceiver {
  public:
-  ThreadSide(TCommThread& receiver, DecoderState& decoder)
-      : receiver_(receiver), decoder_(decoder) {}
+  explicit ThreadSide(TCommThread& receiver) : receiver_(receiver) {}
 
   ReceiverSettings& Settings() override { return receiver_.Settings(); }
   int64_t ReadTimestamp() override { return receiver_.ReadTimestamp(); }
@@ -251,31 +250,19 @@ class ThreadSide : public SerialCaptureReceiver {
   bool Terminated() const override { return receiver_.Terminated(); }
   PulseTrain& Train() override { return receiver_.Train(); }
   bool PluginOpen() const override { return receiver_.Host().PluginOpen(); }
-  void DecodeTrain() override {
-    const DecodeResult result =
-        Decoder::Decode(receiver_.Train(), receiver_.Settings().BitMask, decoder_);
-    if (!result.deliver) return;
-    const std::string code(result.code);
-    // CodeBuffer mirrors the decoder's last code for the rest of the receiver object.
-    const std::string_view last = decoder_.Code();
-    const size_t length = std::min(last.size(), receiver_.CodeBuffer.size() - 1);
-    std::copy_n(last.begin(), length, receiver_.CodeBuffer.begin());
-    receiver_.CodeBuffer[length] = '\0';
-    receiver_.Deliver(code);
-  }
+  void DecodeTrain() override { receiver_.DecodePulseTrain(); }
   std::string TranslateText(const std::string& text) override {
     return receiver_.Host().TranslateText(text);
   }
 
  private:
   TCommThread& receiver_;
-  DecoderState& decoder_;
 };
 
 }  // namespace
 
 void SerialCaptureRun::Run(TCommThread& receiver) {
-  ThreadSide side(receiver, decoder_);
+  ThreadSide side(receiver);
   platform::Platform& platform = receiver.Platform();
   RunSerialCapture(side, {platform.scheduler, platform.serial_ports, platform.message_boxes},
                    state_);

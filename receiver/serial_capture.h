@@ -107,16 +107,14 @@ void RunSerialCapture(SerialCaptureReceiver& receiver, const SerialCapturePlatfo
                       SerialCaptureState& state);
 
 // The serial capture as the receiver thread's capture run for port names (every name
-// but "USB"). Keeps the capture variables and the decoder's state between runs.
+// but "USB"). Keeps the capture variables between runs and hands admitted trains to the
+// receiver's decoder.
 class SerialCaptureRun : public CaptureRun {
  public:
   void Run(TCommThread& receiver) override;
 
-  std::string_view LastCode() const { return decoder_.Code(); }
-
  private:
   SerialCaptureState state_;
-  DecoderState decoder_;
 };
 
 }  // namespace sfh56

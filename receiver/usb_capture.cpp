@@ -161,21 +161,11 @@ void UsbCapture::Run(UsbCaptureThread& thread) {
 
 namespace {
 
-// Hands a decoded code to the host through the receiver.
-class ReceiverCodeSink : public CodeSink {
- public:
-  explicit ReceiverCodeSink(TCommThread& receiver) : receiver_(receiver) {}
-  void Deliver(std::string_view code) override { receiver_.Deliver(std::string(code)); }
-
- private:
-  TCommThread& receiver_;
-};
-
 // What USB capture needs, served by the receiver thread object.
 class ReceiverUsbThread : public UsbCaptureThread {
  public:
-  ReceiverUsbThread(TCommThread& receiver, SequenceRule& sequence, DecoderState& decoder)
-      : receiver_(receiver), sequence_(sequence), decoder_(decoder) {}
+  ReceiverUsbThread(TCommThread& receiver, SequenceRule& sequence)
+      : receiver_(receiver), sequence_(sequence) {}
 
   Request WaitForRequest(uint32_t timeout_ms) override {
     const auto control = receiver_.ControlWaitables();
@@ -193,21 +183,11 @@ class ReceiverUsbThread : public UsbCaptureThread {
   int32_t CommandOrder() const override { return receiver_.Settings().CommandOrder; }
   SequenceRule& Sequence() override { return sequence_; }
 
-  void DecodeAndDeliver() override {
-    const ReceiverSettings& settings = receiver_.Settings();
-    std::optional<ServiceLogWriter> log;
-    if (settings.ServiceMode) log.emplace(receiver_.Platform().files);
-    ReceiverCodeSink sink(receiver_);
-    Decoder::Decode(receiver_.Train(), settings.BitMask, decoder_, log ? &*log : nullptr, &sink);
-    // The receiver's copy of the last code follows the decoder's.
-    static_assert(sizeof receiver_.CodeBuffer == kCodeBufferBytes);
-    std::memcpy(receiver_.CodeBuffer.data(), decoder_.CodeCString(), kCodeBufferBytes);
-  }
+  void DecodeAndDeliver() override { receiver_.DecodePulseTrain(); }
 
  private:
   TCommThread& receiver_;
   SequenceRule& sequence_;
-  DecoderState& decoder_;
 };
 
 }  // namespace
@@ -215,7 +195,7 @@ class ReceiverUsbThread : public UsbCaptureThread {
 void UsbCaptureRun::Run(TCommThread& receiver) {
   platform::Platform& platform = receiver.Platform();
   UsbCapture capture(platform.modules, platform.message_boxes, receiver.Host());
-  ReceiverUsbThread thread(receiver, sequence_, decoder_);
+  ReceiverUsbThread thread(receiver, sequence_);
   capture.Run(thread);
 }
 

@@ -150,9 +150,7 @@ class UsbCapture {
 };
 
 // USB capture as the receiver thread object's capture run for ComName "USB". It keeps
-// the sequence count and the decoder's state between runs, decodes admitted trains
-// (writing the service log when ServiceMode is on) and delivers their codes through
-// the receiver, which marks itself Delivering around the call.
+// the sequence count between runs and hands admitted trains to the receiver's decoder.
 class UsbCaptureRun : public CaptureRun {
  public:
   void Run(TCommThread& receiver) override;
@@ -161,7 +159,6 @@ class UsbCaptureRun : public CaptureRun {
 
  private:
   SequenceRule sequence_;
-  DecoderState decoder_;
 };
 
 }  // namespace sfh56

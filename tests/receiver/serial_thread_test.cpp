@@ -108,6 +108,31 @@ TEST_F(SerialThreadTest, ButtonPressesReachTheHostWithTheOfflineCodes) {
   EXPECT_TRUE(sim_.message_boxes.ShownBoxes().empty());
 }
 
+TEST_F(SerialThreadTest, ServiceModeLogsEveryDecodedTrainBesideTheHostProgram) {
+  const auto presses = LoadRemotes();
+  const std::vector<sim::Recording> press{presses[0]};
+  AddPresses(press, 2 * kSecondNs);
+  sim_.files.SetMainExecutablePath("C:\\Host\\host.exe");
+  TCommThread& receiver = Make();
+  receiver.Settings().ServiceMode = true;
+  ASSERT_TRUE(receiver.Start());
+  const auto expected = OfflineCodes(press);
+  EXPECT_EQ(WaitForCodes(expected.size()), expected);
+  EXPECT_TRUE(receiver.Stop());
+  EXPECT_TRUE(receiver.TerminateAndWait());
+
+  const std::optional<std::string> log = sim_.files.FileContents("C:\\Host\\log.txt");
+  ASSERT_TRUE(log.has_value());
+  // One record per delivered code of a full decode (repeat frames are not logged), each
+  // ending with its code line.
+  size_t records = 0;
+  for (size_t at = log->find(";----"); at != std::string::npos; at = log->find(";----", at + 1)) {
+    ++records;
+  }
+  EXPECT_GE(records, 1u);
+  EXPECT_NE(log->find("Code= " + expected.front() + ";  ShiftCoded="), std::string::npos);
+}
+
 TEST_F(SerialThreadTest, PortThatDoesNotOpenRestoresTheRealtimeClassAndKeepsServing) {
   for (const std::string name : {"COM7", "LPT1", "COM1234567"}) {
     SCOPED_TRACE(name);

@@ -152,7 +152,7 @@ TEST_F(UsbReceiverThreadTest, FramesArriveAsTheDecodersCodesAndStopReleasesTheDe
   EXPECT_EQ(sim_.modules.LoadedNow(kUsbLibraryName), 0);
   EXPECT_EQ(usb_.Out(), 0xFC) << "both status bits off after the capture";
   EXPECT_EQ(usb_.Direction(), 0x03);
-  EXPECT_EQ(std::string(r.CodeBuffer.data()), expected.back());
+  EXPECT_EQ(std::string(r.LastCode()), expected.back());
 }
 
 TEST_F(UsbReceiverThreadTest, CommandOrderThreeDecodesEveryThirdTrainAcrossLongPauses) {

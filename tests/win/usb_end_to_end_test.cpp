@@ -75,10 +75,10 @@ std::string WindowsPath(std::string path) {
   return path;
 }
 
-std::string PluginHostCommand(int seconds, int max_events) {
-  return "\"" + WindowsPath(SFH_PLUGIN_HOST_EXE) + "\" --seconds " + std::to_string(seconds) +
-         " --events " + std::to_string(max_events) + " --answer-boxes ok \"" +
-         WindowsPath(SFH_PLUGIN_DLL) + "\"";
+std::string PluginHostCommand(int seconds, int max_events, const std::string& host_options = "") {
+  return "\"" + WindowsPath(SFH_PLUGIN_HOST_EXE) + "\" " + host_options + " --seconds " +
+         std::to_string(seconds) + " --events " + std::to_string(max_events) +
+         " --answer-boxes ok \"" + WindowsPath(SFH_PLUGIN_DLL) + "\"";
 }
 
 std::vector<std::string> LinesStartingWith(const std::vector<std::string>& lines,
@@ -92,7 +92,8 @@ std::vector<std::string> LinesStartingWith(const std::vector<std::string>& lines
 
 // The codes the decoder gives for the signals as the device reports them, on the
 // performance counter's time base, BitMask 16, one decoder state for the whole run.
-std::vector<std::string> ExpectedEvents(const std::vector<std::vector<uint8_t>>& signals) {
+std::vector<std::string> ExpectedEvents(const std::vector<std::vector<uint8_t>>& signals,
+                                        int device = 207) {
   LARGE_INTEGER frequency{};
   QueryPerformanceFrequency(&frequency);
   std::vector<std::string> events;
@@ -103,7 +104,9 @@ std::vector<std::string> ExpectedEvents(const std::vector<std::vector<uint8_t>>&
     PulseTrain train;
     EXPECT_TRUE(DurationsToTrain(microseconds, static_cast<double>(frequency.QuadPart), train));
     const DecodeResult result = Decoder::Decode(train, 16, state);
-    if (result.deliver) events.push_back("event " + std::string(result.code) + " device 207");
+    if (result.deliver) {
+      events.push_back("event " + std::string(result.code) + " device " + std::to_string(device));
+    }
   }
   return events;
 }
@@ -130,6 +133,28 @@ TEST(UsbEndToEnd, ReplayedRemoteArrivesAsTheDecodersCodes) {
   EXPECT_EQ(calls[0], "setout A4");
   EXPECT_EQ(calls[1], "setdir 53");
   EXPECT_EQ(calls.back(), "setout A4");
+  DeleteFileA(log.c_str());
+}
+
+// The older host generation: level 0 takes the codes as WM_COPYDATA, level 1 through its
+// shared memory and the window message; both see the device number 7.
+TEST(UsbEndToEnd, OlderHostReceivesTheSameCodesOnLevelsZeroAndOne) {
+  const std::string folder = wintest::ProgramFolder();
+  const std::string replay = folder + "usb_replay.txt";
+  const std::string log = wintest::TemporaryFileName("usb");
+  const auto signals = wintest::ReadReplayInDeviceUnits(replay);
+  const std::vector<std::string> expected = ExpectedEvents(signals, 7);
+  wintest::ComNameOverride usb("USB");
+  for (const char* level : {"0", "1"}) {
+    SCOPED_TRACE(level);
+    wintest::ConfigureStandInLibrary(replay, log);
+    const auto lines = RunProgram(PluginHostCommand(20, static_cast<int>(expected.size()),
+                                                    std::string("--host old --old-level ") + level),
+                                  folder);
+    SCOPED_TRACE(::testing::PrintToString(lines));
+    EXPECT_EQ(LinesStartingWith(lines, "start "), std::vector<std::string>{"start -1"});
+    EXPECT_EQ(LinesStartingWith(lines, "event "), expected);
+  }
   DeleteFileA(log.c_str());
 }
 

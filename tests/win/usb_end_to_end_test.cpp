@@ -173,5 +173,21 @@ TEST(UsbEndToEnd, WithoutTheReceiverLibraryTheStartFailsWithItsMessage) {
   EXPECT_TRUE(LinesStartingWith(lines, "event ").empty());
 }
 
+// The message text passes through the host's translation on both generations (the newer
+// host's table slot, the older host's function given to init_device); the caption not.
+TEST(UsbEndToEnd, MessageTextsAreTranslatedByEitherHost) {
+  char temporary[MAX_PATH] = {};
+  GetTempPathA(MAX_PATH, temporary);
+  wintest::ComNameOverride usb("USB");
+  for (const char* host : {"--host new --translate", "--host old --translate"}) {
+    SCOPED_TRACE(host);
+    const auto lines = RunProgram(PluginHostCommand(1, 1, host), temporary);
+    SCOPED_TRACE(::testing::PrintToString(lines));
+    EXPECT_EQ(LinesStartingWith(lines, "box "),
+              std::vector<std::string>{
+                  "box PlonixUSB.dll | [tr] Unable to inicialize USB driver DLL library!"});
+  }
+}
+
 }  // namespace
 }  // namespace sfh56

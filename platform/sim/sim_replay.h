@@ -18,6 +18,7 @@
 #include "platform/sync.h"
 #include "receiver/host_services.h"
 #include "receiver/serial_capture.h"
+#include "receiver/time_base.h"
 
 namespace sfh56::sim {
 
@@ -150,12 +151,12 @@ class ReplayReceiver : public SerialCaptureReceiver {
   int64_t ReadTimestamp() override { return clock_.NowNs() / kNsPerTick; }
   void Calibrate() override {}
   double TicksPerSecond() const override { return kTicksPerSecond; }
-  int64_t SequenceGapTicks() const override { return static_cast<int64_t>(kTicksPerSecond) / 2; }
-  int64_t TrainStartWindowTicks() const override {
-    return static_cast<int64_t>(std::nearbyint(kTicksPerSecond * 0.03));
-  }
-  int64_t EdgeGapTicks() const override {
-    return static_cast<int64_t>(std::nearbyint(kTicksPerSecond * 0.0128));
+  // The thresholds of the receiver's own time base at this rate.
+  int64_t SequenceGapTicks() const override { return Thresholds().SequenceGapTicks; }
+  int64_t TrainStartWindowTicks() const override { return Thresholds().TrainStartWindowTicks; }
+  int64_t EdgeGapTicks() const override { return Thresholds().EdgeGapTicks; }
+  static TimeBaseThresholds Thresholds() {
+    return ThresholdsFor(static_cast<int64_t>(kTicksPerSecond));
   }
   platform::Waitable& TerminateEvent() override { return *terminate_; }
   platform::Waitable& StartEvent() override { return *start_; }

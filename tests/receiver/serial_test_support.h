@@ -16,6 +16,7 @@
 #include "platform/sim/sim_serial_port.h"
 #include "platform/sync.h"
 #include "receiver/serial_capture.h"
+#include "receiver/time_base.h"
 
 namespace sfh56::testing {
 
@@ -50,12 +51,12 @@ class RecordingReceiver : public SerialCaptureReceiver {
   int64_t ReadTimestamp() override { return clock_.NowNs() / 100; }
   void Calibrate() override { calibrations.push_back(clock_.NowNs()); }
   double TicksPerSecond() const override { return kTicksPerSecond; }
-  int64_t SequenceGapTicks() const override { return static_cast<int64_t>(kTicksPerSecond) / 2; }
-  int64_t TrainStartWindowTicks() const override {
-    return static_cast<int64_t>(std::nearbyint(kTicksPerSecond * 0.03));
-  }
-  int64_t EdgeGapTicks() const override {
-    return static_cast<int64_t>(std::nearbyint(kTicksPerSecond * 0.0128));
+  // The thresholds of the receiver's own time base at this rate.
+  int64_t SequenceGapTicks() const override { return Thresholds().SequenceGapTicks; }
+  int64_t TrainStartWindowTicks() const override { return Thresholds().TrainStartWindowTicks; }
+  int64_t EdgeGapTicks() const override { return Thresholds().EdgeGapTicks; }
+  static TimeBaseThresholds Thresholds() {
+    return ThresholdsFor(static_cast<int64_t>(kTicksPerSecond));
   }
   platform::Waitable& TerminateEvent() override { return *terminate_; }
   platform::Waitable& StartEvent() override { return *start_; }

@@ -5,7 +5,6 @@
 // 10 MHz time base on that clock which decodes admitted trains and hands the codes to a
 // HostServices.
 
-#include <cmath>
 #include <functional>
 #include <map>
 #include <memory>

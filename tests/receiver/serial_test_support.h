@@ -3,7 +3,6 @@
 // virtual clock from one thing to happen to the next, host requests are placed at
 // virtual times, and a receiver records what the capture run tells it.
 
-#include <cmath>
 #include <functional>
 #include <map>
 #include <memory>

@@ -16,6 +16,7 @@
 #include "platform/sim/sim_message_boxes.h"
 #include "platform/sim/sim_modules.h"
 #include "receiver/usb_capture.h"
+#include "tests/support/usb_offline_codes.h"
 
 namespace sfh56 {
 namespace {
@@ -80,21 +81,6 @@ uint8_t ToDeviceUnits(double microseconds) {
   return static_cast<uint8_t>(std::clamp(units, 1.0, 255.0));
 }
 
-std::vector<std::string> DecodeDirectly(const std::vector<std::vector<uint8_t>>& signals,
-                                        double ticks_per_second) {
-  std::vector<std::string> codes;
-  DecoderState state;
-  for (const auto& units : signals) {
-    std::vector<double> microseconds;
-    for (uint8_t unit : units) microseconds.push_back(unit * 1024.0 / 12.0);
-    PulseTrain train;
-    EXPECT_TRUE(DurationsToTrain(microseconds, ticks_per_second, train));
-    const DecodeResult result = Decoder::Decode(train, 16, state);
-    codes.push_back(result.deliver ? std::string(result.code) : std::string("<none>"));
-  }
-  return codes;
-}
-
 TEST(UsbDecode, RecordedSignalsGiveTheDecodersCodes) {
   const auto recorded = ReadRecordedSignals();
   ASSERT_GE(recorded.size(), 3u);
@@ -106,7 +92,8 @@ TEST(UsbDecode, RecordedSignalsGiveTheDecodersCodes) {
   }
   // 12 MHz makes one device unit exactly 1024 ticks, so the two trains are equal.
   constexpr double kTicksPerSecond = 12000000.0;
-  const std::vector<std::string> expected = DecodeDirectly(signals, kTicksPerSecond);
+  const std::vector<std::string> expected =
+      test::OfflineUsbCodes(signals, kTicksPerSecond, "<none>");
 
   sim::SimUsbReceiver receiver;
   sim::SimModules modules;

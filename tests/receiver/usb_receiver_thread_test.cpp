@@ -17,6 +17,7 @@
 #include "receiver/comm_thread.h"
 #include "receiver/usb_capture.h"
 #include "tests/receiver/receiver_doubles.h"
+#include "tests/support/usb_offline_codes.h"
 
 namespace sfh56 {
 namespace {
@@ -36,22 +37,6 @@ std::vector<uint8_t> Frame(uint16_t bits) {
   }
   units.push_back(7);
   return units;
-}
-
-// The decoder's codes for the same durations recorded directly, in order.
-std::vector<std::string> DecoderCodes(const std::vector<std::vector<uint8_t>>& frames,
-                                      double ticks_per_second) {
-  std::vector<std::string> codes;
-  DecoderState state;
-  for (const auto& units : frames) {
-    std::vector<double> microseconds;
-    for (uint8_t unit : units) microseconds.push_back(unit * 1024.0 / 12.0);
-    PulseTrain train;
-    EXPECT_TRUE(DurationsToTrain(microseconds, ticks_per_second, train));
-    const DecodeResult result = Decoder::Decode(train, 16, state);
-    if (result.deliver) codes.push_back(std::string(result.code));
-  }
-  return codes;
 }
 
 class UsbReceiverThreadTest : public ::testing::Test {
@@ -142,7 +127,7 @@ TEST_F(UsbReceiverThreadTest, FramesArriveAsTheDecodersCodesAndStopReleasesTheDe
   TCommThread& r = Make();
   ASSERT_TRUE(r.Start());
   EXPECT_TRUE(r.Running());
-  const auto expected = DecoderCodes(frames, r.Time().TicksPerSecond);
+  const auto expected = test::OfflineUsbCodes(frames, r.Time().TicksPerSecond);
   ASSERT_EQ(expected.size(), 3u);
   EXPECT_EQ(WaitForCodes(3), expected);
   EXPECT_TRUE(r.Start()) << "a start while capturing is acknowledged";
@@ -170,7 +155,7 @@ TEST_F(UsbReceiverThreadTest, CommandOrderThreeDecodesEveryThirdTrainAcrossLongP
   WaitUntilDrained();
   const auto codes = WaitForCodes(2);
   EXPECT_TRUE(r.Stop());
-  const auto all = DecoderCodes(frames, r.Time().TicksPerSecond);
+  const auto all = test::OfflineUsbCodes(frames, r.Time().TicksPerSecond);
   ASSERT_EQ(all.size(), 6u);
   EXPECT_EQ(codes, (std::vector<std::string>{all[2], all[5]}));
 }

@@ -12,6 +12,7 @@
 
 #include "decode/decoder.h"
 #include "decode/durations.h"
+#include "tests/support/usb_offline_codes.h"
 #include "tests/win/usb_test_support.h"
 
 namespace sfh56 {
@@ -97,16 +98,9 @@ std::vector<std::string> ExpectedEvents(const std::vector<std::vector<uint8_t>>&
   LARGE_INTEGER frequency{};
   QueryPerformanceFrequency(&frequency);
   std::vector<std::string> events;
-  DecoderState state;
-  for (const auto& units : signals) {
-    std::vector<double> microseconds;
-    for (uint8_t unit : units) microseconds.push_back(unit * 1024.0 / 12.0);
-    PulseTrain train;
-    EXPECT_TRUE(DurationsToTrain(microseconds, static_cast<double>(frequency.QuadPart), train));
-    const DecodeResult result = Decoder::Decode(train, 16, state);
-    if (result.deliver) {
-      events.push_back("event " + std::string(result.code) + " device " + std::to_string(device));
-    }
+  for (const std::string& code :
+       test::OfflineUsbCodes(signals, static_cast<double>(frequency.QuadPart))) {
+    events.push_back("event " + code + " device " + std::to_string(device));
   }
   return events;
 }

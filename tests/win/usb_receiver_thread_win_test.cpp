@@ -17,6 +17,7 @@
 
 #include "decode/decoder.h"
 #include "decode/durations.h"
+#include "tests/support/usb_offline_codes.h"
 #include "tests/win/usb_test_support.h"
 
 namespace sfh56 {
@@ -49,21 +50,6 @@ class RecordingHost : public HostServices {
   std::vector<std::string> codes_;
 };
 
-std::vector<std::string> DecoderCodes(const std::vector<std::vector<uint8_t>>& signals,
-                                      double ticks_per_second) {
-  std::vector<std::string> codes;
-  DecoderState state;
-  for (const auto& units : signals) {
-    std::vector<double> microseconds;
-    for (uint8_t unit : units) microseconds.push_back(unit * 1024.0 / 12.0);
-    PulseTrain train;
-    EXPECT_TRUE(DurationsToTrain(microseconds, ticks_per_second, train));
-    const DecodeResult result = Decoder::Decode(train, 16, state);
-    if (result.deliver) codes.push_back(std::string(result.code));
-  }
-  return codes;
-}
-
 TEST(Win32UsbReceiverThread, ReplayedSignalsReachTheHostAsTheDecodersCodes) {
   const std::string replay = wintest::ProgramFolder() + "usb_replay.txt";
   const std::string log = wintest::TemporaryFileName("usb");
@@ -75,7 +61,7 @@ TEST(Win32UsbReceiverThread, ReplayedSignalsReachTheHostAsTheDecodersCodes) {
   RecordingHost host;
   {
     TCommThread receiver(win32_platform.platform(), host);
-    const auto expected = DecoderCodes(signals, receiver.Time().TicksPerSecond);
+    const auto expected = test::OfflineUsbCodes(signals, receiver.Time().TicksPerSecond);
     ASSERT_EQ(expected.size(), signals.size());
     ASSERT_TRUE(receiver.Start());
     EXPECT_EQ(host.WaitForCodes(expected.size()), expected);

@@ -2,10 +2,6 @@
 
 namespace sfh56::platform {
 
-std::unique_ptr<SerialPort> UnavailableSerialPorts::Open(const std::string&) {
-  return nullptr;
-}
-
 bool UnavailableHostIpc::OpenMapping(const std::string&) {
   return false;
 }
@@ -28,23 +24,6 @@ intptr_t UnavailableHostIpc::SendMessage(WindowHandle, uint32_t, uintptr_t, intp
 void UnavailableHostIpc::SendCopyData(WindowHandle, uintptr_t, uintptr_t, const void*, uint32_t) {}
 uint32_t UnavailableHostIpc::RegisterWindowMessage(const std::string&) {
   return 0;
-}
-
-std::string UnavailableFiles::MainExecutablePath() {
-  return {};
-}
-std::unique_ptr<AppendFile> UnavailableFiles::OpenForAppend(const std::string&) {
-  return nullptr;
-}
-std::unique_ptr<AppendFile> UnavailableFiles::Create(const std::string&) {
-  return nullptr;
-}
-std::unique_ptr<VersionBlock> UnavailableFiles::LoadVersionBlock(const std::string&) {
-  return nullptr;
-}
-
-std::unique_ptr<Module> UnavailableModules::Load(const std::string&) {
-  return nullptr;
 }
 
 }  // namespace sfh56::platform

@@ -1,9 +1,8 @@
 #pragma once
 // The whole simulated platform: one virtual clock and the simulated implementation of
 // every platform interface, with platform() as the aggregate the plugin takes.
-// Interfaces whose simulation is not part of this build yet answer like a machine
-// without the resource: serial ports that never open, no host objects, no
-// libraries.
+// Serial ports exist only where a test adds them; the older host's named objects are
+// absent unless a test plays the host's side with a platform of its own.
 
 #include "platform/platform.h"
 #include "platform/sim/sim_clock.h"
@@ -13,6 +12,7 @@
 #include "platform/sim/sim_modules.h"
 #include "platform/sim/sim_registry.h"
 #include "platform/sim/sim_scheduler.h"
+#include "platform/sim/sim_serial_port.h"
 #include "platform/unavailable.h"
 
 namespace sfh56::sim {
@@ -30,7 +30,7 @@ class SimPlatform {
   SimCounters counters{clock};
   SimMessageBoxes message_boxes;
   SimRegistry registry;
-  platform::UnavailableSerialPorts serial_ports;
+  SimSerialPorts serial_ports{clock};
   platform::UnavailableHostIpc host_ipc;
   SimFiles files;
   SimModules modules;

@@ -4,7 +4,6 @@
 // implementation in this build yet answer like a machine without the resource.
 
 #include "platform/platform.h"
-#include "platform/unavailable.h"
 #include "platform/win32/win32_counters.h"
 #include "platform/win32/win32_files.h"
 #include "platform/win32/win32_host_ipc.h"

@@ -19,15 +19,15 @@ namespace {
 
 class PluginReceiverTest : public ::testing::Test {
  protected:
-  PluginReceiverTest() { ports_.AddPort("COM1", sim::SimPortConfig{}); }
+  // A receiver on the default port that idles at its set level and sees no remote.
+  PluginReceiverTest() { sim_.serial_ports.AddPort("COM1", sim::SimPortConfig{}); }
 
   sim::SimPlatform sim_;
-  // A receiver on the default port that idles at its set level and sees no remote.
-  sim::SimSerialPorts ports_{sim_.clock};
   test::FakeHostIpc host_ipc_;
   test::FakeFiles files_;
-  platform::Platform platform_{sim_.counters,      sim_.scheduler, ports_, sim_.registry,
-                               sim_.message_boxes, host_ipc_,      files_, sim_.modules};
+  platform::Platform platform_{sim_.counters, sim_.scheduler,     sim_.serial_ports,
+                               sim_.registry, sim_.message_boxes, host_ipc_,
+                               files_,        sim_.modules};
   Plugin plugin_{platform_, CommThreadReceiverFactory()};
 };
 

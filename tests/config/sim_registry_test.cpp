@@ -104,5 +104,48 @@ TEST(SimRegistry, ConcurrentWritersAndReadersKeepEveryValueWhole) {
   writer.join();
 }
 
+TEST(SimRegistry, EnumerationFollowsCreationOrderWithinTheCallersBuffers) {
+  SimRegistry registry;
+  registry.PutRaw(kMachine, "Enum\\Zeta", "V", platform::kRegSz, Bytes{'z', 0});
+  registry.PutRaw(kMachine, "Enum\\alpha\\Inner", "V", platform::kRegSz, Bytes{});
+  registry.PutRaw(kMachine, "ENUM\\Zeta", "Second", platform::kRegBinary, Bytes(9, 1));
+  ASSERT_TRUE(registry.Create(kMachine, "Enum\\Mid"));
+  auto key = registry.OpenForRead(kMachine, "Enum");
+  ASSERT_TRUE(key);
+  platform::RegistryKey::Counts counts;
+  ASSERT_TRUE(key->QueryCounts(&counts));
+  EXPECT_EQ(counts.subkeys, 3u);
+  EXPECT_EQ(counts.values, 0u);
+  std::string name;
+  std::vector<std::string> names;
+  for (uint32_t i = 0; key->EnumKey(i, 6, &name) == platform::kErrorSuccess; ++i) {
+    names.push_back(name);
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"Zeta", "alpha", "Mid"})) << "as first written";
+  EXPECT_EQ(key->EnumKey(1, 5, &name), platform::kErrorMoreData) << "no room for the zero";
+  EXPECT_EQ(key->EnumKey(3, 6, &name), platform::kErrorNoMoreItems);
+
+  auto zeta = registry.OpenForRead(kMachine, "enum\\zeta");
+  ASSERT_TRUE(zeta && zeta->QueryCounts(&counts));
+  EXPECT_EQ(counts.values, 2u);
+  uint8_t data[8] = {};
+  uint32_t type = 0;
+  uint32_t size = sizeof data;
+  EXPECT_EQ(zeta->EnumValue(0, 2, &name, &type, data, &size), platform::kErrorSuccess);
+  EXPECT_EQ(name, "V");
+  EXPECT_EQ(size, 2u);
+  EXPECT_EQ(zeta->EnumValue(0, 1, &name, &type, data, &size), platform::kErrorMoreData);
+  size = sizeof data;
+  EXPECT_EQ(zeta->EnumValue(1, 16, &name, &type, data, &size), platform::kErrorMoreData);
+  EXPECT_EQ(size, 9u) << "the size the data need";
+  EXPECT_EQ(zeta->EnumValue(2, 16, &name, &type, data, &size), platform::kErrorNoMoreItems);
+
+  registry.DeleteKey(kMachine, "Enum\\alpha");
+  ASSERT_TRUE(key->QueryCounts(&counts));
+  EXPECT_EQ(counts.subkeys, 2u);
+  EXPECT_EQ(key->EnumKey(1, 6, &name), platform::kErrorSuccess);
+  EXPECT_EQ(name, "Mid");
+}
+
 }  // namespace
 }  // namespace sfh56::sim

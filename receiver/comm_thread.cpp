@@ -5,7 +5,6 @@
 #include <optional>
 
 #include "decode/service_log.h"
-#include "hwaccess/hardware_driver.h"
 #include "receiver/usb_capture.h"
 
 namespace sfh56 {
@@ -42,6 +41,7 @@ PriorityPlan PriorityPlanFor(uint8_t priority_level) {
 TCommThread::TCommThread(platform::Platform& platform, HostServices& host)
     : platform_(platform),
       host_(host),
+      driver_(platform),
       time_base_(platform.counters, platform.scheduler),
       serial_capture_(std::make_unique<SerialCaptureRun>()),
       usb_capture_(std::make_unique<UsbCaptureRun>()) {
@@ -56,7 +56,7 @@ TCommThread::TCommThread(platform::Platform& platform, HostServices& host)
   settings_.CommandOrder = 0;
   settings_.BitMask = 16;
   settings_.ServiceMode = false;
-  OpenHardwareDriver(platform_);
+  driver_.OpenHardwareDriver();
   settings_.AllowRing0 = Ring0Possible();
   terminate_event_ = platform_.scheduler.CreateEvent(/*manual_reset=*/true, false);
   start_event_ = platform_.scheduler.CreateEvent(/*manual_reset=*/false, false);
@@ -67,18 +67,19 @@ TCommThread::TCommThread(platform::Platform& platform, HostServices& host)
 }
 
 TCommThread::~TCommThread() {
-  CloseHardwareDriver();
-  // The events outlive the thread here (unlike a plain close-then-wait): a thread still
-  // waiting on them is asked to end through them and is waited for first.
+  // The events and the driver outlive the thread here (unlike a plain close-then-wait): a
+  // thread still waiting on them, or capturing through the driver, is asked to end and is
+  // waited for first.
   if (!thread_->Suspended() && !thread_->Finished()) {
     terminate_event_->Set();
     thread_->Join();
   }
+  driver_.CloseHardwareDriver();
   thread_.reset();
 }
 
 bool TCommThread::Ring0Possible() const {
-  return (platform_.platform_id == platform::kPlatformWin32Windows || DriverActive()) &&
+  return (platform_.platform_id == platform::kPlatformWin32Windows || driver_.DriverActive()) &&
          time_base_.TscAvailable;
 }
 

@@ -19,6 +19,7 @@
 
 #include "config/receiver_settings.h"
 #include "decode/decoder.h"
+#include "hwaccess/hardware_driver.h"
 #include "platform/platform.h"
 #include "receiver/capture_run.h"
 #include "receiver/host_services.h"
@@ -56,12 +57,13 @@ enum class ControlAnswer {
 
 class TCommThread {
  public:
-  // Creates the thread suspended, tests the counters and calibrates the time base, opens
-  // the hardware-access driver. The thread first runs at the first Start, Stop or
+  // Creates the thread suspended, opens the hardware-access driver, tests the counters and
+  // calibrates the time base. The thread first runs at the first Start, Stop or
   // TerminateAndWait.
   TCommThread(platform::Platform& platform, HostServices& host);
   // The owner destroys the object only after TerminateAndWait returned true. Should the
-  // thread still run, it is asked to end and waited for without limit.
+  // thread still run, it is asked to end and waited for without limit before the driver
+  // it may be using is closed.
   ~TCommThread();
   TCommThread(const TCommThread&) = delete;
   TCommThread& operator=(const TCommThread&) = delete;
@@ -111,6 +113,8 @@ class TCommThread {
   // Hands a code to the host with Delivering set around the call.
   void Deliver(const std::string& code);
 
+  // The hardware-access driver, opened by the constructor (ring-0 capture).
+  HardwareDriver& Driver() { return driver_; }
   PulseTrain& Train() { return train_; }
   TimeBase& Time() { return time_base_; }
   int64_t ReadTimestamp() { return time_base_.ReadTimestamp(settings_.AllowRing0); }
@@ -140,6 +144,7 @@ class TCommThread {
 
   platform::Platform& platform_;
   HostServices& host_;
+  HardwareDriver driver_;
   ReceiverSettings settings_;
   TimeBase time_base_;
   PulseTrain train_;

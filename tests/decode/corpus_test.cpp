@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "decode/durations.h"
 #include "tools/irdecode_input.h"
 
 namespace sfh56 {
@@ -57,11 +56,11 @@ TEST(RecordedSignals, EveryCodeMatchesTheGoldenFile) {
 }
 
 // The same train on another counter: every edge's time from the first edge, taken in
-// microsecond ticks, rescaled to the rate and placed at start_ticks.
+// the microsecond ticks of RecordingTrains, rescaled to the rate and placed at start_ticks.
 PulseTrain Placed(const PulseTrain& us_train, double rate, int64_t start_ticks) {
   PulseTrain train = us_train;
   train.TicksPerSecond = rate;
-  const double ticks_per_us = rate / kReplayTicksPerSecond;
+  const double ticks_per_us = rate / 1e6;
   for (int c = 0; c <= train.LastEdgeIndex; ++c) {
     const int64_t from_first = us_train.Edges[c].Timestamp - us_train.Edges[0].Timestamp;
     train.Edges[c].Timestamp =
@@ -95,8 +94,7 @@ TEST(RecordedSignals, CodesDoNotDependOnWhenTheTrainStarted) {
   int trains = 0;
   int rate_dependent = 0;
   for (const tools::Recording& recording : recordings) {
-    for (const PulseTrain& us_train :
-         SplitIntoTrains(recording.durations_us, kReplayTicksPerSecond)) {
+    for (const PulseTrain& us_train : tools::RecordingTrains(recording)) {
       if (us_train.LastEdgeIndex <= 10) continue;  // decoded in full
       ++trains;
       std::string reference;  // BitMask 0 code at 1 MHz from 0

@@ -23,13 +23,20 @@
 namespace sfh56::wintest {
 namespace {
 
-// Runs a command line (Wine's own programs, such as reg.exe) and returns its exit code.
-DWORD RunProgram(std::string command) {
+// Runs a command line (Wine's own programs, such as reg.exe, or this program again) and
+// returns its exit code; with show_output its output joins this program's.
+DWORD RunProgram(std::string command, bool show_output = false) {
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
+  if (show_output) {
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  }
   PROCESS_INFORMATION process{};
-  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                      nullptr, &startup, &process)) {
+  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, show_output ? TRUE : FALSE,
+                      CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process)) {
     return 0xFFFFFFFF;
   }
   WaitForSingleObject(process.hProcess, INFINITE);
@@ -207,6 +214,121 @@ TEST_F(DriverWinTest, TheKernelDriverStartsAndStopsAsAService) {
   DeleteService(service);
   CloseServiceHandle(service);
   CloseServiceHandle(manager);
+}
+
+// --- Windows 98 ---------------------------------------------------------------------------
+
+// Wine plays Windows 98 for one program when its application defaults say so: the test
+// runs itself again that way, and there takes the Windows 9x install and walk through the
+// real files and registry.
+constexpr char kDynEnum[] = "Config Manager\\Enum";
+
+void SetValue(HKEY root, const std::string& path, const char* name, DWORD type,
+              const std::vector<uint8_t>& data) {
+  HKEY key = nullptr;
+  ASSERT_EQ(
+      RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+      ERROR_SUCCESS);
+  RegSetValueExA(key, name, 0, type, data.data(), static_cast<DWORD>(data.size()));
+  RegCloseKey(key);
+}
+
+std::vector<uint8_t> Text(const std::string& text) {
+  std::vector<uint8_t> bytes(text.begin(), text.end());
+  bytes.push_back(0);
+  return bytes;
+}
+
+// An "Allocation" chain: the header, an I/O record, an interrupt record, the end.
+std::vector<uint8_t> Allocation(uint16_t first, uint16_t last, uint8_t irq) {
+  std::vector<uint8_t> b;
+  Put32(b, 0x400);
+  Put32(b, 0);
+  Put32(b, 32);  // I/O record: length, type, IO_DES, one IO_RANGE
+  Put32(b, 2);
+  b.insert(b.end(), {1, 0, 12, 0, static_cast<uint8_t>(first), static_cast<uint8_t>(first >> 8),
+                     static_cast<uint8_t>(last), static_cast<uint8_t>(last >> 8), 0, 0, 0, 0});
+  b.insert(b.end(), 12, 0);
+  Put32(b, 16);  // interrupt record: length, type, IRQ_DES
+  Put32(b, 4);
+  b.insert(b.end(), {0, 0, irq, 0, 0, 0, 0, 0});
+  Put32(b, 0);
+  return b;
+}
+
+void AddWin9xDevice(const std::string& devnode, uint32_t problem, const std::string& hardware_key,
+                    const std::string& description, const std::vector<uint8_t>& allocation) {
+  const std::string live = std::string(kDynEnum) + "\\" + devnode;
+  std::vector<uint8_t> problem_bytes;
+  Put32(problem_bytes, problem);
+  SetValue(HKEY_DYN_DATA, live, "Problem", REG_BINARY, problem_bytes);
+  SetValue(HKEY_DYN_DATA, live, "HardWareKey", REG_SZ, Text(hardware_key));
+  SetValue(HKEY_DYN_DATA, live, "Allocation", REG_BINARY, allocation);
+  SetValue(HKEY_LOCAL_MACHINE, "Enum\\" + hardware_key, "Class", REG_SZ, Text("Ports"));
+  SetValue(HKEY_LOCAL_MACHINE, "Enum\\" + hardware_key, "DeviceDesc", REG_SZ, Text(description));
+}
+
+void RemoveWin9xDevices() {
+  for (const char* devnode : {"SFH00001", "SFH00002"}) {
+    RegDeleteKeyA(HKEY_DYN_DATA, (std::string(kDynEnum) + "\\" + devnode).c_str());
+  }
+  RunProgram("reg.exe delete HKLM\\Enum\\SFHTEST /f");
+}
+
+void CheckAsWindows98() {
+  win32::Win32Platform win32;
+  ASSERT_EQ(win32.platform().platform_id, platform::kPlatformWin32Windows);
+  const std::string vxd = WindowsFolder() + "\\SYSTEM\\TVICHW32.VXD";
+  RemoveDriverInstallation();
+  DeleteFileA(vxd.c_str());
+  {
+    test_doubles::FakeHost host;
+    TCommThread receiver(win32.platform(), host);
+    EXPECT_EQ(FileBytes(vxd), FileBytes(WindowsPath(SFH_PAYLOAD_VXD)));
+    EXPECT_EQ(FileBytes(LibraryPath()), FileBytes(WindowsPath(SFH_PAYLOAD_LIBRARY)));
+    EXPECT_FALSE(FileExists(NtDriverPath()));
+    EXPECT_FALSE(FileExists(TempFolder() + "TVICHW32.VXD"));
+    HKEY key = nullptr;
+    EXPECT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServiceKey, 0, KEY_READ, &key), ERROR_SUCCESS)
+        << "no service key on Windows 9x";
+    EXPECT_FALSE(receiver.Driver().DriverActive());
+    EXPECT_TRUE(receiver.Ring0Possible()) << "Windows 9x reaches ring 0 without the driver";
+    EXPECT_TRUE(receiver.TerminateAndWait());
+  }
+  RemoveDriverInstallation();
+  DeleteFileA(vxd.c_str());
+
+  RemoveWin9xDevices();
+  AddWin9xDevice("SFH00001", 0, "SFHTEST\\*PNP0501\\0D", "Communications Port (COM1)",
+                 Allocation(0x3F8, 0x3FF, 4));
+  AddWin9xDevice("SFH00002", 22, "SFHTEST\\*PNP0501\\0E", "Communications Port (COM2)",
+                 Allocation(0x2F8, 0x2FF, 3));
+  int32_t base = -1;
+  int32_t irq = -1;
+  int32_t dma = -1;
+  EXPECT_TRUE(FindPortResources(win32.platform(), "COM1", base, irq, dma));
+  EXPECT_EQ(base, 0x3F8);
+  EXPECT_EQ(irq, 4);
+  EXPECT_EQ(dma, 0xFFFF);
+  EXPECT_FALSE(FindPortResources(win32.platform(), "COM2", base, irq, dma))
+      << "a device with a problem";
+  RemoveWin9xDevices();
+}
+
+TEST(HardwareAccessWin98, InstallAndPortLookupAsWindows98) {
+  if ((GetVersion() & 0x80000000u) != 0) {
+    CheckAsWindows98();
+    return;
+  }
+  char self[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, self, sizeof self);
+  const std::string name = std::string(self).substr(std::string(self).find_last_of("\\/") + 1);
+  const std::string defaults = "HKCU\\Software\\Wine\\AppDefaults\\" + name;
+  ASSERT_EQ(RunProgram("reg.exe add \"" + defaults + "\" /v Version /d win98 /f"), 0u);
+  const DWORD code =
+      RunProgram("\"" + std::string(self) + "\" --gtest_filter=HardwareAccessWin98.*", true);
+  RunProgram("reg.exe delete \"" + defaults + "\" /f");
+  EXPECT_EQ(code, 0u) << "the run as Windows 98 failed (its output is above)";
 }
 
 }  // namespace

@@ -203,26 +203,50 @@ TEST_F(PluginTest, StartStopAndCloseFollowTheReceiversAnswers) {
   EXPECT_EQ(plugin_.GirStart(), 0) << "no receiver after a close";
 }
 
-TEST_F(PluginTest, CloseWhoseThreadDoesNotEndLeavesTheReceiverAlive) {
+TEST_F(PluginTest, CloseWhoseThreadDoesNotEndKeepsTheReceiverUntilItEnds) {
+  std::vector<bool> holds;
+  plugin_.SetReceiverHold([&](bool hold) { holds.push_back(hold); });
   plugin_.GirOpen(3, 2, 0, nullptr);
   receiver_.thread_ends = false;
   EXPECT_EQ(plugin_.GirClose(), 0);
   EXPECT_FALSE(plugin_.PluginOpen());
   EXPECT_TRUE(plugin_.ReceiverAlive());
   EXPECT_EQ(plugin_.GirClose(), 1) << "the second close does nothing";
+  EXPECT_EQ(plugin_.GirStart(), 0) << "closed: the retired receiver takes no requests";
   plugin_.OnUnload();
-  EXPECT_EQ(receiver_.destroyed, 0) << "never destroyed: its thread may still run";
+  EXPECT_EQ(receiver_.destroyed, 0) << "never destroyed while its thread may still run";
   EXPECT_EQ(std::count(receiver_.log.begin(), receiver_.log.end(), "terminate"), 1);
+  EXPECT_EQ(holds, std::vector<bool>{true});
+
+  // Its delivery returned and the thread ended: the next receiver call frees it.
+  receiver_.thread_ends = true;
+  EXPECT_EQ(plugin_.GirStop(), 0);
+  EXPECT_EQ(receiver_.destroyed, 1);
+  EXPECT_FALSE(plugin_.ReceiverAlive());
+  EXPECT_EQ(holds, (std::vector<bool>{true, false}));
 }
 
-TEST_F(PluginTest, SecondOpenReplacesTheReceiverWithoutStoppingIt) {
-  plugin_.GirOpen(3, 2, 0, nullptr);
-  plugin_.InitDevice(0, nullptr);
-  EXPECT_EQ(receiver_.created, 2);
-  EXPECT_EQ(receiver_.destroyed, 0);
-  EXPECT_TRUE(receiver_.log.empty());
-  EXPECT_EQ(plugin_.GirClose(), 1);
-  EXPECT_EQ(receiver_.destroyed, 1) << "only the current one";
+TEST_F(PluginTest, SecondOpenEndsTheEarlierReceiverFirst) {
+  {
+    Plugin plugin(fake_.platform, test::ScriptedFactory(receiver_));
+    plugin.GirOpen(3, 2, 0, nullptr);
+    plugin.GirStart();
+    plugin.InitDevice(0, nullptr);
+    EXPECT_EQ(receiver_.created, 2);
+    EXPECT_EQ(receiver_.destroyed, 1) << "ended like a close, not left capturing";
+    EXPECT_EQ(receiver_.log, (std::vector<std::string>{"start", "terminate"}));
+    EXPECT_TRUE(plugin.PluginOpen());
+
+    // One that cannot be ended now (it is delivering) is kept until its thread ends,
+    // and the new receiver is opened all the same.
+    receiver_.thread_ends = false;
+    plugin.GirOpen(3, 2, 0, nullptr);
+    EXPECT_EQ(receiver_.created, 3);
+    EXPECT_EQ(plugin.RetiredReceivers(), 1u);
+    EXPECT_TRUE(plugin.PluginOpen());
+    EXPECT_EQ(receiver_.destroyed, 1);
+  }
+  EXPECT_EQ(receiver_.destroyed, 3) << "the plugin's end ends every receiver it made";
 }
 
 TEST_F(PluginTest, UnloadClosesAnOpenPluginThenTheNamedObjects) {

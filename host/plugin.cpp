@@ -49,6 +49,7 @@ void Plugin::OnLoad() {
 }
 
 void Plugin::OnUnload() {
+  std::lock_guard lock(receivers_mutex_);
   if (plugin_open_) CleanUpDevice();
   ReapRetired();
   ReportHold();
@@ -98,6 +99,7 @@ int32_t Plugin::GirRequestedApi(int32_t host_api) {
 // --- Open and close ---------------------------------------------------------------------
 
 void Plugin::CreateReceiver() {
+  std::lock_guard lock(receivers_mutex_);
   // A second open without a close ends the earlier receiver as a close would: left
   // running, it would keep the port the new one opens, and nothing would ever end it.
   (void)RetireReceiver();
@@ -108,6 +110,8 @@ void Plugin::CreateReceiver() {
 }
 
 bool Plugin::CloseReceiver() {
+  std::lock_guard lock(receivers_mutex_);
+  if (!plugin_open_) return true;
   plugin_open_ = false;
   const bool ended = RetireReceiver();
   ReapRetired();
@@ -117,23 +121,33 @@ bool Plugin::CloseReceiver() {
 
 bool Plugin::RetireReceiver() {
   if (receiver_ == nullptr) return true;
-  std::unique_ptr<ReceiverControl> receiver = std::move(receiver_);
-  if (receiver->TerminateAndWait()) return true;  // ended: destroyed here
+  std::shared_ptr<ReceiverControl> receiver = std::move(receiver_);
+  if (receiver->TerminateAndWait()) return true;  // ended: destroyed here (or by its last user)
   retired_.push_back(std::move(receiver));
   return false;
 }
 
 void Plugin::ReapRetired() {
   std::erase_if(retired_,
-                [](const std::unique_ptr<ReceiverControl>& receiver) { return receiver->Ended(); });
+                [](const std::shared_ptr<ReceiverControl>& receiver) { return receiver->Ended(); });
 }
 
-ReceiverControl* Plugin::CurrentReceiver() {
+std::shared_ptr<ReceiverControl> Plugin::CurrentReceiver() {
   if (!retired_.empty()) {
     ReapRetired();
     ReportHold();
   }
-  return receiver_.get();
+  return receiver_;
+}
+
+bool Plugin::ReceiverAlive() const {
+  std::lock_guard lock(receivers_mutex_);
+  return receiver_ != nullptr || !retired_.empty();
+}
+
+size_t Plugin::RetiredReceivers() const {
+  std::lock_guard lock(receivers_mutex_);
+  return retired_.size();
 }
 
 void Plugin::ReportHold() {
@@ -167,7 +181,6 @@ void Plugin::InitDevice(platform::WindowHandle window, HostTranslateFunction tra
 }
 
 int32_t Plugin::GirClose() {
-  if (!plugin_open_) return 1;
   return CloseReceiver() ? 1 : 0;
 }
 
@@ -178,11 +191,13 @@ void Plugin::CleanUpDevice() {
 // --- Receiver control -------------------------------------------------------------------
 
 int32_t Plugin::GirStart() {
-  ReceiverControl* receiver = CurrentReceiver();
+  std::lock_guard lock(receivers_mutex_);
+  const std::shared_ptr<ReceiverControl> receiver = CurrentReceiver();
   return receiver != nullptr && receiver->Start() ? 1 : 0;
 }
 int32_t Plugin::GirStop() {
-  ReceiverControl* receiver = CurrentReceiver();
+  std::lock_guard lock(receivers_mutex_);
+  const std::shared_ptr<ReceiverControl> receiver = CurrentReceiver();
   return receiver != nullptr && receiver->Stop() ? 1 : 0;
 }
 int32_t Plugin::StartDevice() {
@@ -196,7 +211,10 @@ int32_t Plugin::FlushDevice() {
 }
 
 void Plugin::GirConfig() {
-  ReceiverControl* receiver = CurrentReceiver();
+  std::lock_guard lock(receivers_mutex_);
+  // Held for the whole cycle: a close that the host makes from the dialog's window ends
+  // the receiver, but the cycle's own calls still find the object.
+  const std::shared_ptr<ReceiverControl> receiver = CurrentReceiver();
   if (receiver != nullptr && configuration_cycle_) configuration_cycle_(*receiver);
 }
 
@@ -209,8 +227,10 @@ int32_t Plugin::GirInfo(int32_t what, int32_t event, int32_t third) {
   (void)third;
   const bool resumed = what == kInfoPowerBroadcast &&
                        (event == kPowerResumeCritical || event == kPowerResumeSuspend);
-  ReceiverControl* receiver = CurrentReceiver();
-  if (resumed && receiver != nullptr && receiver->Running()) {
+  if (!resumed) return 1;
+  std::lock_guard lock(receivers_mutex_);
+  const std::shared_ptr<ReceiverControl> receiver = CurrentReceiver();
+  if (receiver != nullptr && receiver->Running()) {
     receiver->Stop();
     receiver->Start();
   }

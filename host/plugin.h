@@ -101,9 +101,9 @@ class Plugin final : public HostServices {
   const TVersionInfo& HostVersionInfo() const { return host_version_info_; }
   // A receiver object exists: the open plugin's, or one let go of whose thread has not
   // been seen to end yet.
-  bool ReceiverAlive() const { return receiver_ != nullptr || !retired_.empty(); }
+  bool ReceiverAlive() const;
   // Receivers let go of (by a close or a second open) whose threads had not ended then.
-  size_t RetiredReceivers() const { return retired_.size(); }
+  size_t RetiredReceivers() const;
   // Told whenever ReceiverAlive() changes: a receiver's thread runs the library's code,
   // so the library must stay loaded while any receiver exists.
   void SetReceiverHold(std::function<void(bool)> hold) { receiver_hold_ = std::move(hold); }
@@ -117,8 +117,9 @@ class Plugin final : public HostServices {
   bool RetireReceiver();
   // Destroys the retired receivers whose threads have ended since; never waits.
   void ReapRetired();
-  // The open plugin's receiver, or null, after reaping the retired ones.
-  ReceiverControl* CurrentReceiver();
+  // The open plugin's receiver, or null, after reaping the retired ones. The caller holds
+  // receivers_mutex_.
+  std::shared_ptr<ReceiverControl> CurrentReceiver();
   void ReportHold();
   DeliveryRoute CurrentDeliveryRoute();
   TranslationRoute CurrentTranslationRoute();
@@ -146,12 +147,21 @@ class Plugin final : public HostServices {
   size_t shared_view_size_ = 0;
   TVersionInfo host_version_info_;
 
-  // The open plugin's receiver object.
-  std::unique_ptr<ReceiverControl> receiver_;
+  // Host calls that act on the receivers hold this lock for their whole length: no call
+  // then finds a receiver that another host thread is destroying, and two threads'
+  // requests never meet in one handshake. None of them waits for a delivery while
+  // holding it (the handshake's waits end as soon as a delivery begins), so a host
+  // thread that a delivery needs is kept waiting here only briefly. It is recursive: a
+  // host may call in again from its own window procedure while a call of the same thread
+  // shows a window (the configuration cycle's dialog).
+  mutable std::recursive_mutex receivers_mutex_;
+  // The open plugin's receiver object. Shared only with a configuration cycle in
+  // progress, which keeps it through a close that the host makes from the cycle's dialog.
+  std::shared_ptr<ReceiverControl> receiver_;
   // Receivers let go of while their threads were still delivering a code to the host (or
   // did not end in time): their terminate request stands, so each ends once its delivery
   // returns, and is destroyed at the next receiver call that finds it ended.
-  std::vector<std::unique_ptr<ReceiverControl>> retired_;
+  std::vector<std::shared_ptr<ReceiverControl>> retired_;
   std::function<void(bool)> receiver_hold_;
   bool held_ = false;
 };

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #include "tests/host/host_fakes.h"
 
@@ -247,6 +251,78 @@ TEST_F(PluginTest, SecondOpenEndsTheEarlierReceiverFirst) {
     EXPECT_EQ(receiver_.destroyed, 1);
   }
   EXPECT_EQ(receiver_.destroyed, 3) << "the plugin's end ends every receiver it made";
+}
+
+// A receiver whose Start takes long enough for another host thread to get at it, and
+// which counts every close or destruction that comes while one of its calls runs.
+struct CallOverlaps {
+  std::mutex mutex;
+  std::condition_variable changed;
+  int in_start = 0;
+  bool closed = false;
+  int overlaps = 0;
+};
+
+class SlowStartReceiver : public ReceiverControl {
+ public:
+  explicit SlowStartReceiver(CallOverlaps& o) : o_(o) {}
+  ~SlowStartReceiver() override {
+    std::lock_guard lock(o_.mutex);
+    if (o_.in_start > 0) ++o_.overlaps;
+  }
+  bool Start() override {
+    std::unique_lock lock(o_.mutex);
+    ++o_.in_start;
+    o_.changed.notify_all();
+    o_.changed.wait_for(lock, std::chrono::milliseconds(200), [&] { return o_.closed; });
+    --o_.in_start;
+    return true;
+  }
+  bool Stop() override { return true; }
+  bool TerminateAndWait() override {
+    std::lock_guard lock(o_.mutex);
+    if (o_.in_start > 0) ++o_.overlaps;
+    o_.closed = true;
+    o_.changed.notify_all();
+    return true;
+  }
+  bool Running() const override { return false; }
+  bool Ended() const override { return true; }
+
+ private:
+  CallOverlaps& o_;
+};
+
+TEST_F(PluginTest, HostCallsOnTheReceiverAreSerialisedAcrossHostThreads) {
+  CallOverlaps overlaps;
+  Plugin plugin(fake_.platform, [&](platform::Platform&, HostServices&) {
+    return std::unique_ptr<ReceiverControl>(std::make_unique<SlowStartReceiver>(overlaps));
+  });
+  plugin.GirOpen(3, 2, 0, nullptr);
+  std::thread starter([&] { EXPECT_EQ(plugin.GirStart(), 1); });
+  {
+    std::unique_lock lock(overlaps.mutex);
+    overlaps.changed.wait(lock, [&] { return overlaps.in_start > 0; });
+  }
+  EXPECT_EQ(plugin.GirClose(), 1) << "waits for the start of the other thread";
+  starter.join();
+  EXPECT_EQ(overlaps.overlaps, 0) << "closed and destroyed only after the start returned";
+
+  // The configuration cycle's dialog lets the host call in again on the same thread: a
+  // close from there must neither deadlock nor free the receiver under the cycle.
+  plugin_.GirOpen(3, 2, 0, nullptr);
+  int destroyed_in_cycle = -1;
+  plugin_.SetConfigurationCycle([&](ReceiverControl& receiver) {
+    receiver.Stop();
+    EXPECT_EQ(plugin_.GirClose(), 1);
+    destroyed_in_cycle = receiver_.destroyed;
+    receiver.Start();
+  });
+  plugin_.GirConfig();
+  EXPECT_EQ(destroyed_in_cycle, 0);
+  EXPECT_EQ(receiver_.destroyed, 1);
+  EXPECT_EQ(receiver_.log, (std::vector<std::string>{"stop", "terminate", "start"}));
+  EXPECT_FALSE(plugin_.ReceiverAlive());
 }
 
 TEST_F(PluginTest, UnloadClosesAnOpenPluginThenTheNamedObjects) {

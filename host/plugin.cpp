@@ -245,7 +245,11 @@ int32_t Plugin::HSupportFunctions(const void* block) {
     std::memcpy(&count, block, sizeof count);
     {
       std::lock_guard lock(tables_mutex_);
-      const size_t bytes = std::min<size_t>(count, sizeof host_support_block_);
+      size_t bytes = std::min<size_t>(count, sizeof host_support_block_);
+      // A record that ends inside the translation function's word is taken as ending
+      // before it: part of a pointer would turn the earlier one into a pointer to nowhere.
+      constexpr size_t kWordStart = kSupportTranslateWord * sizeof(uintptr_t);
+      if (bytes > kWordStart && bytes < kWordStart + sizeof(uintptr_t)) bytes = kWordStart;
       std::memcpy(host_support_block_.data(), block, bytes);
     }
     switch (host_api_level_.load()) {

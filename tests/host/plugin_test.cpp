@@ -406,12 +406,29 @@ TEST_F(PluginTest, ShortSupportRecordLeavesTheTranslationFunctionUnset) {
   plugin_.InitDevice(0, &OlderHostTranslate);
   EXPECT_EQ(plugin_.TranslateText("Port"), "[Port]") << "falls back to the init_device function";
 
+  // A record that ends inside the function's word brings none of it: a few of its bytes
+  // would make a pointer to nowhere.
+  constexpr size_t kWordStart = kSupportTranslateWord * sizeof(uintptr_t);
+  record[0] = kWordStart + 2;
+  plugin_.HSupportFunctions(record.data());
+  EXPECT_EQ(plugin_.TranslateText("Port"), "[Port]");
+
   // The full record brings the support block's function, which wins when it translates.
   record[0] = sizeof record;
   plugin_.HSupportFunctions(record.data());
   EXPECT_EQ(plugin_.TranslateText("Port"), "Ubersetzt");
   host_.translate_result = 0x100;  // only the low byte counts
   EXPECT_EQ(plugin_.TranslateText("Port"), "[Port]");
+
+  // A later record ending inside the word leaves the whole earlier function in place, as
+  // a shorter record does, never a pointer made of both.
+  host_.translate_result = 1;
+  for (size_t count : {kWordStart + 1, kWordStart + sizeof(uintptr_t) - 1, size_t{20}}) {
+    record.fill(0x5A5A5A5A);
+    record[0] = count;
+    plugin_.HSupportFunctions(record.data());
+    EXPECT_EQ(plugin_.TranslateText("Port"), "Ubersetzt") << count;
+  }
 }
 
 TEST_F(PluginTest, OlderHostTranslationFallsBackToTheTextItself) {

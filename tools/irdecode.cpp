@@ -1,7 +1,8 @@
 // irdecode: decodes pulse trains and recorded infrared signals with the receiver's
 // decoder, for checking remotes and recordings on a development machine.
 //
-//   irdecode [--bitmask N] [--log FILE] [--edges|--mode2|--ir|--tsv] [FILE]
+//   irdecode [--bitmask N] [--log FILE] [--report PAGE.html] [--advise]
+//            [--edges|--mode2|--ir|--tsv] [FILE]
 //
 // Reads FILE (standard input when absent or "-"). Edge format prints one line per train:
 // the code delivered, an empty line for the empty code, "-" when nothing is delivered.
@@ -20,6 +21,7 @@
 #include "decode/decoder.h"
 #include "decode/service_log.h"
 #include "tools/irdecode_input.h"
+#include "tools/report/report_command.h"
 
 namespace {
 
@@ -47,13 +49,16 @@ class FileLog : public ServiceLogSink {
 };
 
 void Usage() {
-  std::cerr << "usage: irdecode [--bitmask N] [--log FILE] [--edges|--mode2|--ir|--tsv] [FILE]\n"
+  std::cerr << "usage: irdecode [--bitmask N] [--log FILE] [--report PAGE.html] [--advise]\n"
+               "                [--edges|--mode2|--ir|--tsv] [FILE]\n"
                "  --edges  one train per line: TICKS_PER_SECOND STATUS TIMESTAMP STATUS ...\n"
                "  --mode2  LIRC mode2 text (pulse N / space N, microseconds)\n"
                "  --ir     Flipper-style .ir file (raw data: lines, name: lines)\n"
                "  --tsv    recorded-corpus TSV (source, remote, button, [carrier,] durations)\n"
                "  --bitmask N  the BitMask setting, 0..99 (default 16)\n"
                "  --log FILE   append the service-log record of every decoded train\n"
+               "  --report PAGE.html  write a page that draws every train and explains its code\n"
+               "  --advise     print which Command order and Enable last bits suit the remote\n"
                "Without a format option it is chosen from the file name or the contents.\n";
 }
 
@@ -130,6 +135,8 @@ int main(int argc, char** argv) {
   int32_t bit_mask = 16;
   std::string path = "-";
   std::string log_path;
+  std::string report_path;
+  bool advise = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--edges") {
@@ -140,10 +147,12 @@ int main(int argc, char** argv) {
       format = Format::kIr;
     } else if (arg == "--tsv") {
       format = Format::kTsv;
-    } else if ((arg == "--bitmask" || arg == "--log") && i + 1 < argc) {
+    } else if (arg == "--advise") {
+      advise = true;
+    } else if ((arg == "--bitmask" || arg == "--log" || arg == "--report") && i + 1 < argc) {
       const std::string value = argv[++i];
-      if (arg == "--log") {
-        log_path = value;
+      if (arg == "--log" || arg == "--report") {
+        (arg == "--log" ? log_path : report_path) = value;
         continue;
       }
       char* end = nullptr;
@@ -186,6 +195,14 @@ int main(int argc, char** argv) {
   }
 
   if (format == Format::kAuto) format = Guess(path, text);
+  if (advise || !report_path.empty()) {
+    using report::InputFormat;
+    return report::RunReport({format == Format::kMode2 ? InputFormat::kMode2
+                              : format == Format::kIr  ? InputFormat::kIr
+                              : format == Format::kTsv ? InputFormat::kTsv
+                                                       : InputFormat::kEdges,
+                              path, text, bit_mask, report_path, advise});
+  }
   return format == Format::kEdges ? DecodeEdges(text, bit_mask, log.get())
                                   : DecodeRecordings(format, text, bit_mask, log.get());
 }

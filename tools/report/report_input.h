@@ -1,0 +1,46 @@
+#pragma once
+// What the report and the settings advisor read: the presses of a remote's buttons, each
+// as the trains the serial capture recorded from it, from any input irdecode reads.
+
+#include <string>
+#include <vector>
+
+#include "receiver/pulse_train.h"
+#include "tools/irdecode_input.h"
+
+namespace sfh56::report {
+
+// One button press (a recording), or one record of a service log or of the edge format:
+// the trains the serial capture recorded, in order, with increasing timestamps.
+struct Press {
+  std::string button;  // empty when the input names no buttons
+  std::string label;   // how the page names it: the button, or "line N", "record N"
+  std::vector<PulseTrain> trains;
+  bool has_recorded_code = false;  // a service log holds the code the plugin gave
+  std::string recorded_code;
+};
+
+// The presses of one remote, in the order they were recorded.
+struct Remote {
+  std::string name;
+  bool named = false;  // the presses carry button names: sums per button
+  std::vector<Press> presses;
+};
+
+// Recordings as remotes: corpus TSV names ("remote<TAB>button") give one remote per
+// remote column; other named recordings form one remote called default_name. With named
+// false (mode2 text) the recordings are unnamed presses of one remote.
+std::vector<Remote> RemotesFromRecordings(const std::vector<tools::Recording>& recordings,
+                                          bool named, const std::string& default_name);
+
+// Trains read one by one (the edge format): unnamed presses of one remote.
+Remote RemoteFromTrains(std::vector<PulseTrain> trains, const std::string& name);
+
+// Presses, trains and intervals of a set of remotes, for sizing.
+struct InputSize {
+  int presses = 0;
+  int trains = 0;
+};
+InputSize SizeOf(const std::vector<Remote>& remotes);
+
+}  // namespace sfh56::report

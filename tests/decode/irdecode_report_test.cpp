@@ -3,13 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "decode/decoder.h"
 #include "tools/irdecode_input.h"
 #include "tools/report/advisor.h"
+#include "tools/report/html_report.h"
 #include "tools/report/report_input.h"
 
 namespace sfh56::report {
@@ -137,6 +140,125 @@ TEST(SettingsAdvisor, FindsTheSettingsThatRecordedRemotesNeed) {
       }
     }
   }
+}
+
+// What the page shows of one train: its drawing's attributes and elements in order.
+struct Drawing {
+  int intervals = -1;
+  int rects = 0;
+  std::vector<int> greyed;  // intervals drawn as dropped
+  std::string mode;
+  double decision_us = -1;
+  double mark_us = -1;
+  double space_us = -1;
+  std::string bits;  // the bits written under the wave, in order
+};
+
+std::string Attribute(const std::string& svg, const std::string& name) {
+  const size_t at = svg.find(" " + name + "=\"");
+  if (at == std::string::npos) return "";
+  const size_t start = at + name.size() + 3;
+  return svg.substr(start, svg.find('"', start) - start);
+}
+
+std::vector<Drawing> Drawings(const std::string& page) {
+  std::vector<Drawing> out;
+  for (size_t at = page.find("<svg class=\"wave"); at != std::string::npos;
+       at = page.find("<svg class=\"wave", at + 1)) {
+    const std::string svg = page.substr(at, page.find("</svg>", at) - at);
+    Drawing d;
+    d.intervals = std::stoi(Attribute(svg, "data-intervals"));
+    d.mode = Attribute(svg, "data-mode");
+    if (!d.mode.empty()) {
+      d.decision_us = std::stod(Attribute(svg, "data-decision-us"));
+      d.mark_us = std::stod(Attribute(svg, "data-mark-us"));
+      d.space_us = std::stod(Attribute(svg, "data-space-us"));
+    }
+    for (size_t r = svg.find("<rect class=\""); r != std::string::npos;
+         r = svg.find("<rect class=\"", r + 1)) {
+      const std::string cls = svg.substr(r + 13, svg.find('"', r + 13) - r - 13);
+      if (cls.ends_with(" x")) d.greyed.push_back(d.rects);
+      ++d.rects;
+    }
+    for (size_t b = svg.find("<text class=\"b"); b != std::string::npos;
+         b = svg.find("<text class=\"b", b + 1)) {
+      d.bits += svg[svg.find('>', b) + 1];
+    }
+    out.push_back(std::move(d));
+  }
+  return out;
+}
+
+TEST(ReportPage, DrawsEveryTrainWithTheDecodersDecisions) {
+  std::vector<Remote> remotes =
+      RemotesFromRecordings(Recordings("space_coded_remote.ir"), true, "space-coded");
+  const std::vector<Remote> biphase =
+      RemotesFromRecordings(Recordings("biphase_remote.ir"), true, "bi-phase");
+  remotes.insert(remotes.end(), biphase.begin(), biphase.end());
+  remotes[0].presses[0].label = "<Vol & \"up\">";  // names are text, never markup
+  std::vector<Advice> advice;
+  for (const Remote& r : remotes) advice.push_back(Advise(r, {}));
+  const std::string page = ReportPage(remotes, advice, {"sample", {}});
+
+  EXPECT_EQ(page.find("<script"), std::string::npos);
+  EXPECT_EQ(page.find(" src="), std::string::npos);
+  EXPECT_EQ(page.find("<link"), std::string::npos);
+  EXPECT_EQ(page.find("url("), std::string::npos);
+  EXPECT_NE(page.find("&lt;Vol &amp; &quot;up&quot;&gt;"), std::string::npos);
+
+  const std::vector<Drawing> drawings = Drawings(page);
+  size_t next = 0;
+  int space_coded = 0;
+  int bi_phase = 0;
+  for (const Remote& remote : remotes) {
+    for (const Press& press : remote.presses) {
+      DecoderState state;
+      for (const PulseTrain& train : press.trains) {
+        if (train.LastEdgeIndex < 1) continue;
+        SCOPED_TRACE(press.label + " train of " + std::to_string(train.LastEdgeIndex) +
+                     " intervals");
+        ASSERT_LT(next, drawings.size());
+        const Drawing& d = drawings[next++];
+        DecodeTrace trace;
+        const DecodeResult result = Decoder::Decode(train, 16, state, trace);
+        EXPECT_EQ(d.intervals, train.LastEdgeIndex);
+        EXPECT_EQ(d.rects, train.LastEdgeIndex);
+        if (trace.outcome != DecodeTrace::Outcome::kFull) {
+          EXPECT_EQ(d.mode, "");
+          continue;
+        }
+        std::vector<int> dropped;
+        for (int c = 0; c < trace.interval_count; ++c) {
+          if (trace.drop[static_cast<size_t>(c)] != DecodeTrace::Drop::kKept) dropped.push_back(c);
+        }
+        EXPECT_EQ(d.greyed, dropped);
+        EXPECT_NEAR(d.decision_us, trace.thresholds.DecisionSeconds * 1e6, 5e-4);
+        EXPECT_NEAR(d.mark_us, trace.thresholds.MarkSeconds * 1e6, 5e-4);
+        EXPECT_NEAR(d.space_us, trace.thresholds.SpaceSeconds * 1e6, 5e-4);
+        // The bits written under the wave spell the code (its last 16 bits).
+        uint64_t last16 = 0;
+        for (char bit : d.bits) last16 = (last16 * 2 + (bit == '1')) & 0xFFFF;
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "%04llX", static_cast<unsigned long long>(last16));
+        EXPECT_EQ(hex, std::string(result.code));
+        if (d.mode == "space-coded") {
+          // A 9 ms leader mark and its 4.5 ms space, then 32 bits in the spaces.
+          ++space_coded;
+          EXPECT_EQ(d.greyed, (std::vector<int>{0, 1}));
+          EXPECT_EQ(d.bits.size(), 32u);
+        } else if (d.mode == "bi-phase") {
+          ++bi_phase;
+          EXPECT_EQ(d.decision_us, 0.0);
+          EXPECT_GT(d.mark_us, 0.0);
+          EXPECT_EQ(d.mark_us, d.space_us);
+          EXPECT_EQ(d.bits[0], '1');
+        }
+      }
+    }
+  }
+  EXPECT_EQ(next, drawings.size());
+  EXPECT_EQ(space_coded, 8);
+  EXPECT_EQ(bi_phase, 8);
 }
 
 }  // namespace

@@ -558,6 +558,8 @@ int CodeTable::Intern(const std::string& text) {
 RemoteCodes DecodeAtEveryBitMask(const Remote& remote) {
   RemoteCodes out;
   DecoderState state;
+  DecodeTrace trace;
+  char text[kCodeBufferBytes];
   for (const Press& press : remote.presses) {
     std::vector<TrainCodes>& trains = out.presses.emplace_back();
     for (const PulseTrain& train : press.trains) {
@@ -572,17 +574,17 @@ RemoteCodes DecodeAtEveryBitMask(const Remote& remote) {
       }
       // The sequence time-out: half the tick frequency, in whole ticks.
       t.sequence_gap_ticks = static_cast<int64_t>(train.TicksPerSecond) / 2;
-      const DecodeResult first = Decoder::Decode(train, 0, state);
-      if (!first.deliver) continue;
-      if (!first.full_decode) {
+      // One decode; the code at every BitMask follows from its bits as the decoder writes it.
+      Decoder::Decode(train, 0, state, trace);
+      if (trace.outcome == DecodeTrace::Outcome::kIgnored) continue;
+      if (trace.outcome == DecodeTrace::Outcome::kRepeat) {
         t.kind = TrainCodes::Kind::kRepeat;
         continue;
       }
       t.kind = TrainCodes::Kind::kFull;
-      t.code[0] = out.table.Intern(std::string(first.code));
-      for (int32_t mask = 1; mask <= kMaxBitMask; ++mask) {
-        t.code[static_cast<size_t>(mask)] =
-            out.table.Intern(std::string(Decoder::Decode(train, mask, state).code));
+      for (int32_t mask = 0; mask <= kMaxBitMask; ++mask) {
+        const int length = CodeWithBitMask(trace.accumulator, trace.bit_count, mask, text);
+        t.code[static_cast<size_t>(mask)] = out.table.Intern(std::string(text, length));
       }
     }
   }

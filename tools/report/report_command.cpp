@@ -7,6 +7,7 @@
 
 #include "tools/irdecode_input.h"
 #include "tools/report/advisor.h"
+#include "tools/report/html_report.h"
 #include "tools/report/report_input.h"
 
 namespace sfh56::report {
@@ -57,9 +58,20 @@ int RunReport(const ReportRequest& request) {
   int bad_lines = 0;
   const std::vector<Remote> remotes = ReadRemotes(request, bad_lines);
   const Settings current{request.bit_mask, 0};
+  std::vector<Advice> advice;
+  for (const Remote& remote : remotes) advice.push_back(Advise(remote, current));
   if (request.advise) {
-    for (const Remote& remote : remotes) {
-      std::cout << FormatAdviceText(remote, Advise(remote, current));
+    for (size_t i = 0; i < remotes.size(); ++i)
+      std::cout << FormatAdviceText(remotes[i], advice[i]);
+  }
+  if (!request.report_path.empty()) {
+    const std::string page = ReportPage(remotes, advice, {BaseName(request.input_path), current});
+    std::ofstream out(request.report_path, std::ios::binary | std::ios::trunc);
+    out << page;
+    out.close();
+    if (!out) {
+      std::cerr << "irdecode: cannot write " << request.report_path << "\n";
+      return 2;
     }
   }
   return bad_lines == 0 ? 0 : 1;

@@ -35,6 +35,30 @@ std::string SettingsText(Settings s) {
          std::to_string(s.bit_mask);
 }
 
+// Text broken into lines of at most 90 characters, at spaces.
+std::string Wrapped(const std::string& text, const std::string& first_indent,
+                    const std::string& indent) {
+  constexpr size_t kWidth = 90;
+  std::string out;
+  std::string line = first_indent;
+  bool line_empty = true;
+  size_t at = 0;
+  while (at < text.size()) {
+    const size_t end = std::min(text.find(' ', at), text.size());
+    const std::string_view word(text.data() + at, end - at);
+    if (!line_empty && line.size() + 1 + word.size() > kWidth) {
+      out += line + "\n";
+      line = indent;
+      line_empty = true;
+    }
+    if (!line_empty) line += ' ';
+    line += word;
+    line_empty = false;
+    at = end + 1;
+  }
+  return out + line + "\n";
+}
+
 // The last 64 bits of a code as a number (codes are hexadecimal).
 uint64_t CodeValue(const std::string& text) {
   uint64_t value = 0;
@@ -634,7 +658,7 @@ std::string FormatAdviceText(const Remote& remote, const Advice& advice) {
   std::string out = remote.name.empty() ? std::string("Recording") : remote.name;
   out += " (" + std::to_string(remote.presses.size()) +
          (remote.named ? " presses" : " recordings") + ")\n";
-  for (const std::string& sentence : advice.sentences) out += "  " + sentence + "\n";
+  for (const std::string& sentence : advice.sentences) out += Wrapped(sentence, "  ", "    ");
   const std::vector<ButtonSummary>& buttons =
       advice.verdict == Advice::Verdict::kChange && remote.named ? advice.suggested_buttons
                                                                  : advice.buttons;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <map>
+#include <utility>
 
 #include "decode/decoder.h"
 
@@ -477,9 +479,14 @@ std::string ReportPage(const std::vector<Remote>& remotes, const std::vector<Adv
         WriteRunTable(o, advice[r]);
       }
     }
+    std::map<std::string, std::pair<int, int>> presses_of;  // button: (seen, all)
+    for (const Press& press : remote.presses) ++presses_of[press.label].second;
     for (const Press& press : remote.presses) {
+      auto& [seen, all] = presses_of[press.label];
       o << "<div class=\"press\"><h3>";
-      o.Esc(press.label) << "</h3>";
+      o.Esc(press.label);
+      if (all > 1) o << " <small>(press " << ++seen << " of " << all << ")</small>";
+      o << "</h3>";
       state = DecoderState{};  // each recording as a fresh press
       const int64_t first = press.trains.empty() || press.trains[0].LastEdgeIndex < 0
                                 ? 0

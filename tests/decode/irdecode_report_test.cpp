@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "decode/decoder.h"
+#include "tools/irdecode_cli.h"
 #include "tools/irdecode_input.h"
 #include "tools/report/advisor.h"
 #include "tools/report/html_report.h"
@@ -109,8 +110,8 @@ TEST(SettingsAdvisor, FindsTheSettingsThatRecordedRemotesNeed) {
        {16, 0},
        Advice::Verdict::kChange,
        {14, 0},
-       "change between presses (seen 5 times between codes that agree in every later bit), as "
-       "a toggle bit does in a bi-phase frame: set Enable last bits to 14."},
+       "change between codes that agree in every later bit (seen 5 times), as a toggle bit does "
+       "in a bi-phase frame: set Enable last bits to 14."},
       {"two frames per press, unnamed",
        sharp_unnamed,
        {16, 0},
@@ -139,6 +140,64 @@ TEST(SettingsAdvisor, FindsTheSettingsThatRecordedRemotesNeed) {
         EXPECT_TRUE(b.shared_with.empty()) << b.button;
       }
     }
+  }
+}
+
+// irdecode in-process: its standard output.
+std::string Irdecode(const std::vector<std::string>& args, int expected_status = 0) {
+  std::istringstream in;
+  std::ostringstream out;
+  std::ostringstream err;
+  EXPECT_EQ(tools::RunIrdecode(args, in, out, err), expected_status) << err.str();
+  return out.str();
+}
+
+TEST(SettingsAdvisor, ReadsServiceLogsOfRemotesOfKnownBehaviour) {
+  // Service logs as the plugin writes them, of presses of three recorded remotes.
+  const std::string dir = testing::TempDir();
+  const std::string tsv = ReadFile("serial_remotes.tsv");
+  const struct {
+    const char* what;
+    std::string recordings;  // a file in tests/data, or the lines of serial_remotes.tsv
+    const char* says;
+  } cases[] = {
+      // The first frame of each press has one bit more than the frames after it.
+      {"space-coded remote", "NEC/",
+       "Bit 17 (counting from 0 at the last bit received) alternates between codes that agree "
+       "in every later bit (seen 6 times); Enable last bits 16 already leaves them out of the "
+       "code."},
+      {"two frames per press", "Sharp/",
+       "Records alternate between two codes (41A2 425D ...): the remote sends two different "
+       "frames for one press. Set Command order to 2"},
+      {"toggling bi-phase remote", "toggle_remote.ir",
+       "change between codes that agree in every later bit (seen 5 times), as a toggle bit does "
+       "in a bi-phase frame: set Enable last bits to 14."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string input = std::string(SFH_TEST_DATA_DIR) + "/" + c.recordings;
+    if (c.recordings.ends_with("/")) {
+      input = dir + "/presses.tsv";
+      std::ofstream lines(input, std::ios::binary | std::ios::trunc);
+      std::istringstream all(tsv);
+      for (std::string line; std::getline(all, line);) {
+        if (line.find(c.recordings) != std::string::npos) lines << line << "\n";
+      }
+    }
+    const std::string log = dir + "/log.txt";
+    std::remove(log.c_str());
+    Irdecode({"--log", log, input});
+    std::string advice = Irdecode({"--advise", "--log-in", log});
+    for (size_t at; (at = advice.find("\n    ")) != std::string::npos;) advice.replace(at, 5, " ");
+    EXPECT_NE(advice.find(c.says), std::string::npos) << advice;
+    // The page of the log shows the code each record logged.
+    const std::string page_path = dir + "/log.html";
+    Irdecode({"--report", page_path, "--log-in", log});
+    std::ifstream page_file(page_path, std::ios::binary);
+    std::ostringstream page;
+    page << page_file.rdbuf();
+    EXPECT_NE(page.str().find("logged code"), std::string::npos);
+    EXPECT_EQ(page.str().find("(differs)"), std::string::npos);
   }
 }
 

@@ -85,14 +85,21 @@ TogglePart ToggleBetween(const std::string& a, const std::string& b) {
   return {bit, (x >> bit) == 1};
 }
 
-std::string ToggleSentence(int bit, bool single_bit, const std::string& where) {
+// "bit 14 (...) alternates between presses", or for several bits "the bits from bit 14 up
+// (...) change between presses, as a toggle bit does in a bi-phase frame".
+std::string ToggleSentence(int bit, bool single_bit, const std::string& between) {
   if (single_bit) {
     return "bit " + std::to_string(bit) + " (counting from 0 at the last bit received) " +
-           "alternates between presses" + where;
+           "alternates " + between;
   }
   return "the bits from bit " + std::to_string(bit) +
-         " up (counting from 0 at the last bit received) change between presses" + where +
+         " up (counting from 0 at the last bit received) change " + between +
          ", as a toggle bit does in a bi-phase frame";
+}
+
+std::string Capitalised(std::string text) {
+  if (!text.empty() && text[0] >= 'a' && text[0] <= 'z') text[0] = static_cast<char>(text[0] - 32);
+  return text;
 }
 
 const char* kWhereSettingsAre =
@@ -373,11 +380,11 @@ Advice AdviseNamed(const Remote& remote, const RemoteCodes& codes, Settings curr
         }
       }
       if (toggle.bit >= s.bit_mask) {
-        advice.sentences.push_back("In button " + Quoted(button) + ", " +
-                                   ToggleSentence(toggle.bit, toggle.single_bit, "") +
-                                   ": set Enable last bits to " + std::to_string(s.bit_mask) +
-                                   ", so that only the last " + std::to_string(s.bit_mask) +
-                                   " bits, which stay the same, make the code.");
+        advice.sentences.push_back(
+            "In button " + Quoted(button) + ", " +
+            ToggleSentence(toggle.bit, toggle.single_bit, "between presses") +
+            ": set Enable last bits to " + std::to_string(s.bit_mask) + ", so that only the last " +
+            std::to_string(s.bit_mask) + " bits, which stay the same, make the code.");
       } else {
         advice.sentences.push_back("Set Enable last bits to " + std::to_string(s.bit_mask) +
                                    ": the bits before the last " + std::to_string(s.bit_mask) +
@@ -490,16 +497,16 @@ Advice AdviseUnnamed(const Remote& remote, const RemoteCodes& codes, Settings cu
 
   // Toggle bits: the bit mask that leaves them out.
   if (toggle_pairs >= 2) {
-    const std::string seen = " (seen " + std::to_string(toggle_pairs) +
-                             " times between codes that agree in every later bit)";
+    const std::string sentence =
+        Capitalised(ToggleSentence(toggle.bit, toggle.single_bit,
+                                   "between codes that agree in every later bit (seen " +
+                                       std::to_string(toggle_pairs) + " times)"));
     if (current.bit_mask != 0 && current.bit_mask <= toggle.bit) {
-      advice.sentences.push_back("The " + ToggleSentence(toggle.bit, toggle.single_bit, seen) +
-                                 "; Enable last bits " + std::to_string(current.bit_mask) +
-                                 " already leaves it out of the code.");
+      advice.sentences.push_back(sentence + "; Enable last bits " +
+                                 std::to_string(current.bit_mask) +
+                                 " already leaves them out of the code.");
     } else {
       advice.suggested.bit_mask = toggle.bit;
-      std::string sentence = ToggleSentence(toggle.bit, toggle.single_bit, seen);
-      sentence[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(sentence[0])));
       advice.sentences.push_back(sentence + ": set Enable last bits to " +
                                  std::to_string(toggle.bit) + ".");
     }

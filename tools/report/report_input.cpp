@@ -3,42 +3,59 @@
 #include <map>
 #include <utility>
 
-#include "decode/durations.h"
+#include "tools/irdecode_input.h"
 
 namespace sfh56::report {
 
 std::vector<Remote> RemotesFromRecordings(const std::vector<tools::Recording>& recordings,
-                                          bool named, const std::string& default_name) {
+                                          bool named, const std::string& default_name,
+                                          char remote_separator) {
   std::vector<Remote> remotes;
   std::map<std::string, size_t> index;
   for (const tools::Recording& recording : recordings) {
     std::string remote_name = default_name;
     std::string button = recording.name;
-    const size_t tab = recording.name.find('\t');
-    if (named && tab != std::string::npos) {
-      remote_name = recording.name.substr(0, tab);
-      button = recording.name.substr(tab + 1);
+    const size_t split = recording.name.rfind(remote_separator);
+    if (named && split != std::string::npos) {
+      remote_name = recording.name.substr(0, split);
+      button = recording.name.substr(split + 1);
     }
     auto [it, added] = index.emplace(remote_name, remotes.size());
     if (added) remotes.push_back({remote_name, named, {}});
     Press press;
     press.label = button;
     if (named) press.button = std::move(button);
-    press.trains = SplitIntoTrains(recording.durations_us, kReplayTicksPerSecond);
+    press.trains = tools::RecordingTrains(recording);
     remotes[it->second].presses.push_back(std::move(press));
   }
   return remotes;
 }
 
-Remote RemoteFromTrains(std::vector<PulseTrain> trains, const std::string& name) {
-  Remote remote{name, false, {}};
-  for (size_t i = 0; i < trains.size(); ++i) {
-    Press press;
-    press.label = "train " + std::to_string(i + 1);
-    press.trains.push_back(trains[i]);
-    remote.presses.push_back(std::move(press));
+std::vector<Remote> RemotesFromInput(const tools::ParsedInput& input,
+                                     const std::string& file_name) {
+  using tools::InputFormat;
+  if (!input.trains.empty()) {
+    Remote remote{file_name, false, {}};
+    for (const tools::CapturedTrain& captured : input.trains) {
+      Press press;
+      press.label = captured.name;
+      press.trains.push_back(captured.train);
+      if (captured.logged.has_value()) {
+        press.has_recorded_code = true;
+        press.recorded_code = captured.logged->code;
+      }
+      remote.presses.push_back(std::move(press));
+    }
+    return {std::move(remote)};
   }
-  return remote;
+  // Recordings named only after their line carry no button names.
+  bool any_name = false;
+  for (const tools::Recording& r : input.recordings) {
+    any_name |= !(r.name.starts_with("line ") &&
+                  r.name.find_first_not_of("0123456789", 5) == std::string::npos);
+  }
+  return RemotesFromRecordings(input.recordings, any_name && input.format != InputFormat::kMode2,
+                               file_name, input.format == InputFormat::kLircdConf ? '/' : '\t');
 }
 
 InputSize SizeOf(const std::vector<Remote>& remotes) {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "receiver/pulse_train.h"
-#include "tools/irdecode_input.h"
+#include "tools/ir_input.h"
 
 namespace sfh56::report {
 
@@ -27,14 +27,17 @@ struct Remote {
   std::vector<Press> presses;
 };
 
-// Recordings as remotes: corpus TSV names ("remote<TAB>button") give one remote per
-// remote column; other named recordings form one remote called default_name. With named
-// false (mode2 text) the recordings are unnamed presses of one remote.
-std::vector<Remote> RemotesFromRecordings(const std::vector<tools::Recording>& recordings,
-                                          bool named, const std::string& default_name);
+// What irdecode read, as remotes. Recordings are split into the trains the serial capture
+// would record. Names "remote<TAB>button" (corpus TSV) and "remote/button" (lircd.conf)
+// give one remote per remote; other named recordings form one remote called file_name.
+// mode2 text and recordings named only after their line are unnamed presses; so are
+// captured trains (edge lines, service-log records), one press each.
+std::vector<Remote> RemotesFromInput(const tools::ParsedInput& input, const std::string& file_name);
 
-// Trains read one by one (the edge format): unnamed presses of one remote.
-Remote RemoteFromTrains(std::vector<PulseTrain> trains, const std::string& name);
+// Recordings as remotes, named or not, as above.
+std::vector<Remote> RemotesFromRecordings(const std::vector<tools::Recording>& recordings,
+                                          bool named, const std::string& default_name,
+                                          char remote_separator = '\t');
 
 // Presses, trains and intervals of a set of remotes, for sizing.
 struct InputSize {

@@ -664,7 +664,10 @@ Advice Advise(const Remote& remote, const RemoteCodes& codes, Settings current) 
 std::string FormatAdviceText(const Remote& remote, const Advice& advice) {
   std::string out = remote.name.empty() ? std::string("Recording") : remote.name;
   out += " (" + std::to_string(remote.presses.size()) +
-         (remote.named ? " presses" : " recordings") + ")\n";
+         (remote.captured ? " records"
+          : remote.named  ? " presses"
+                          : " recordings") +
+         ")\n";
   for (const std::string& sentence : advice.sentences) out += Wrapped(sentence, "  ", "    ");
   const std::vector<ButtonSummary>& buttons =
       advice.verdict == Advice::Verdict::kChange && remote.named ? advice.suggested_buttons

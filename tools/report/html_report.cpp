@@ -418,9 +418,10 @@ void WriteButtonTable(Out& o, const Advice& advice) {
   o << "</table>";
 }
 
-void WriteRunTable(Out& o, const Advice& advice) {
-  o << "<table class=\"sum\"><tr><th>Presses</th><th>Trains</th><th>Code with Enable last bits "
-    << advice.current.bit_mask << "</th><th>Every bit</th></tr>";
+void WriteRunTable(Out& o, const Remote& remote, const Advice& advice) {
+  o << "<table class=\"sum\"><tr><th>" << (remote.captured ? "Records" : "Recordings")
+    << "</th><th>Trains</th><th>Code with Enable last bits " << advice.current.bit_mask
+    << "</th><th>Every bit</th></tr>";
   for (const RunSummary& run : advice.runs) {
     o << "<tr><td>";
     o.Esc(run.first_label);
@@ -454,11 +455,13 @@ std::string ReportPage(const std::vector<Remote>& remotes, const std::vector<Adv
                        const PageOptions& options) {
   Out o;
   const InputSize size = SizeOf(remotes);
+  bool captured = !remotes.empty();
+  for (const Remote& remote : remotes) captured &= remote.captured;
   o.Reserve(static_cast<size_t>(size.trains) * 6000 + 20000);
   o << "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>Signals of ";
   o.Esc(options.source) << "</title><style>" << kStyle << "</style></head><body><h1>Signals of ";
   o.Esc(options.source) << "</h1><p>" << remotes.size() << " remote(s), " << size.presses
-                        << " recording(s), " << size.trains
+                        << (captured ? " record(s), " : " recording(s), ") << size.trains
                         << " train(s) as the serial receiver captures them, decoded with Enable "
                            "last bits "
                         << options.settings.bit_mask << " and Command order "
@@ -476,7 +479,7 @@ std::string ReportPage(const std::vector<Remote>& remotes, const std::vector<Adv
       if (remote.named) {
         WriteButtonTable(o, advice[r]);
       } else {
-        WriteRunTable(o, advice[r]);
+        WriteRunTable(o, remote, advice[r]);
       }
     }
     std::map<std::string, std::pair<int, int>> presses_of;  // button: (seen, all)

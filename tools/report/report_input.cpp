@@ -21,7 +21,7 @@ std::vector<Remote> RemotesFromRecordings(const std::vector<tools::Recording>& r
       button = recording.name.substr(split + 1);
     }
     auto [it, added] = index.emplace(remote_name, remotes.size());
-    if (added) remotes.push_back({remote_name, named, {}});
+    if (added) remotes.push_back({remote_name, named, false, {}});
     Press press;
     press.label = button;
     if (named) press.button = std::move(button);
@@ -35,7 +35,7 @@ std::vector<Remote> RemotesFromInput(const tools::ParsedInput& input,
                                      const std::string& file_name) {
   using tools::InputFormat;
   if (!input.trains.empty()) {
-    Remote remote{file_name, false, {}};
+    Remote remote{file_name, false, true, {}};
     for (const tools::CapturedTrain& captured : input.trains) {
       Press press;
       press.label = captured.name;

@@ -23,7 +23,8 @@ struct Press {
 // The presses of one remote, in the order they were recorded.
 struct Remote {
   std::string name;
-  bool named = false;  // the presses carry button names: sums per button
+  bool named = false;     // the presses carry button names: sums per button
+  bool captured = false;  // the presses are records of captured trains (log, edge lines)
   std::vector<Press> presses;
 };
 

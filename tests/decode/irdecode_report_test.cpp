@@ -199,6 +199,10 @@ TEST(SettingsAdvisor, ReadsServiceLogsOfRemotesOfKnownBehaviour) {
     EXPECT_NE(page.str().find("logged code"), std::string::npos);
     EXPECT_EQ(page.str().find("(differs)"), std::string::npos);
   }
+  // A page that cannot be written is an error, not a silent success.
+  Irdecode({"--report", dir + "/no such folder/page.html",
+            std::string(SFH_TEST_DATA_DIR) + "/toggle_remote.ir"},
+           2);
 }
 
 // What the page shows of one train: its drawing's attributes and elements in order.

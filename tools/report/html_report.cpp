@@ -40,14 +40,13 @@ text.r{fill:#d00}.ax{stroke:#999;fill:none}text.a{fill:#888}
 .legend svg{vertical-align:middle}
 )";
 
-// Microseconds from one tick count to another, from their difference.
+// Microseconds between two edges, as the decoder measures them.
 double MicrosecondsBetween(int64_t from_ticks, int64_t to_ticks, double ticks_per_second) {
-  return static_cast<double>(to_ticks - from_ticks) / ticks_per_second * 1e6;
+  return SecondsBetween(from_ticks, to_ticks, ticks_per_second) * 1e6;
 }
 
-// The pin is clear during a mark (the receiver reports carrier).
 bool IsMark(const EdgeRecord& edge) {
-  return edge.Status == 0;
+  return IntervalLevel(edge) == 1;
 }
 
 class Out {

@@ -76,13 +76,14 @@ uint64_t CodeValue(const std::string& text) {
 struct TogglePart {
   int bit = -1;
   bool single_bit = false;
+  uint64_t flipped = 0;  // the bits that differ
 };
 TogglePart ToggleBetween(const std::string& a, const std::string& b) {
   const uint64_t x = CodeValue(a) ^ CodeValue(b);
   if (x == 0) return {};
   const int bit = std::countr_zero(x);
   if (bit < kMinToggleLowBits) return {};
-  return {bit, (x >> bit) == 1};
+  return {bit, (x >> bit) == 1, x};
 }
 
 // "bit 14 (...) alternates between presses", or for several bits "the bits from bit 14 up
@@ -469,17 +470,29 @@ Advice AdviseUnnamed(const Remote& remote, const RemoteCodes& codes, Settings cu
     advice.runs.push_back(std::move(run));
   }
 
-  int toggle_pairs = 0;
-  TogglePart toggle;
-  int alternations = 0;
-  std::vector<std::string> alternation_example;
+  // A toggle flips the same bits every time; different buttons whose codes differ only
+  // early (a command sent before the address) flip different ones.
+  std::map<uint64_t, std::pair<int, TogglePart>> flips;
   for (size_t r = 0; r + 1 < advice.runs.size(); ++r) {
     const TogglePart t =
         ToggleBetween(advice.runs[r].all_bits_code, advice.runs[r + 1].all_bits_code);
     if (t.bit < 0) continue;
-    ++toggle_pairs;
-    if (toggle.bit < 0 || t.bit < toggle.bit || (t.bit == toggle.bit && !t.single_bit)) toggle = t;
+    auto& [count, part] = flips[t.flipped];
+    ++count;
+    part = t;
   }
+  int toggle_pairs = 0;
+  TogglePart toggle;
+  for (const auto& [flipped, seen] : flips) {
+    if (seen.first < 2) continue;
+    if (toggle.bit < 0 || seen.second.bit < toggle.bit) {
+      toggle = seen.second;
+      toggle_pairs = seen.first;
+    }
+  }
+  int alternations = 0;
+  std::vector<std::pair<int, int>> alternating_pairs;  // log: A B A B, either order
+  std::vector<std::string> alternation_example;
   for (size_t i = 0; i + 2 < frames.size(); ++i) {
     const int a = frames[i].all_bits;
     const int b = frames[i + 1].all_bits;
@@ -493,10 +506,17 @@ Advice AdviseUnnamed(const Remote& remote, const RemoteCodes& codes, Settings cu
       alternation_example = {codes.table.Text(frames[i].code),
                              codes.table.Text(frames[i + 1].code)};
     }
+    if (i + 3 < frames.size() && frames[i + 3].all_bits == b) {
+      const std::pair<int, int> pair{std::min(a, b), std::max(a, b)};
+      if (std::find(alternating_pairs.begin(), alternating_pairs.end(), pair) ==
+          alternating_pairs.end()) {
+        alternating_pairs.push_back(pair);
+      }
+    }
   }
 
   // Toggle bits: the bit mask that leaves them out.
-  if (toggle_pairs >= 2) {
+  if (toggle.bit >= 0) {
     const std::string sentence =
         Capitalised(ToggleSentence(toggle.bit, toggle.single_bit,
                                    "between codes that agree in every later bit (seen " +
@@ -554,7 +574,9 @@ Advice AdviseUnnamed(const Remote& remote, const RemoteCodes& codes, Settings cu
           "Within one press the frames alternate (" + JoinTexts(alternation_example, " ") +
           " ...), and no Command order from 0 to 9 gives every press one code.");
     }
-  } else if (alternations >= 2 && !timed && current.command_order != 2) {
+  } else if (alternating_pairs.size() >= 2 && !timed && current.command_order != 2) {
+    // One pair of codes alternating may be two buttons pressed in turn; several pairs
+    // that each alternate A B A B are frames of one press.
     advice.suggested.command_order = 2;
     advice.sentences.push_back(
         "Records alternate between two codes (" + JoinTexts(alternation_example, " ") +

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "platform/sim/sim_message_boxes.h"
-#include "platform/sim/sim_recordings.h"
-#include "platform/sim/sim_replay.h"
 #include "platform/sim/sim_serial_port.h"
+#include "tests/support/replay_receiver.h"
+#include "tools/replay/recordings.h"
 
 namespace {
 
@@ -50,7 +50,7 @@ class TimingHost : public HostServices {
 
 sim::PinWaveform LongSession(int rounds, int* presses_out) {
   std::ifstream in(SFH_DEFAULT_RECORDINGS);
-  const auto presses = sim::ReadRecordings(in);
+  const auto presses = replay::ReadRecordings(in);
   sim::WaveformBuilder waveform(1000 * sim::kReplayNsPerMs);
   int count = 0;
   for (int r = 0; r < rounds; ++r) {

@@ -13,7 +13,7 @@
 #include <span>
 #include <vector>
 
-#include "receiver/pulse_train.h"
+#include "common/pulse_train.h"
 
 namespace sfh56 {
 

@@ -48,14 +48,9 @@ TCommThread::TCommThread(platform::Platform& platform, HostServices& host)
   thread_ = platform_.scheduler.CreateSuspendedThread([this] { Execute(); });
   time_base_.TscAvailable = time_base_.HasTimeStampCounter();
   delivering_.store(false);
-  settings_.PriorityLevel = kRealtimePriorityLevel;
+  // settings_ and train_ start with their defaults: the settings' own (config), and an
+  // empty train.
   thread_->SetPriority(prio::kTimeCritical);
-  train_.LastEdgeIndex = -1;
-  settings_.ComName = "COM1";
-  settings_.InputSignal = 1;
-  settings_.CommandOrder = 0;
-  settings_.BitMask = 16;
-  settings_.ServiceMode = false;
   OpenHardwareDriver(platform_);
   settings_.AllowRing0 = Ring0Possible();
   terminate_event_ = platform_.scheduler.CreateEvent(/*manual_reset=*/true, false);
@@ -202,7 +197,7 @@ void TCommThread::ApplyPriorityLevel() {
 
 CaptureRun& TCommThread::CaptureFor(const std::string& com_name) {
   // Exactly "USB": a port name in any other spelling is a serial port's name.
-  return com_name == "USB" ? *usb_capture_ : *serial_capture_;
+  return com_name == kUsbComName ? *usb_capture_ : *serial_capture_;
 }
 
 void TCommThread::Execute() {

@@ -17,12 +17,12 @@
 #include <memory>
 #include <string>
 
+#include "common/pulse_train.h"
 #include "config/receiver_settings.h"
 #include "decode/decoder.h"
 #include "platform/platform.h"
 #include "receiver/capture_run.h"
 #include "receiver/host_services.h"
-#include "receiver/pulse_train.h"
 #include "receiver/time_base.h"
 
 namespace sfh56 {
@@ -33,7 +33,6 @@ inline constexpr int kFirstWaitMs = 30;           // end of a train while it has
 inline constexpr int kNextWaitMs = 13;            // end of a train once it has 10 or more
 inline constexpr int kRealtimePriorityLevel = 7;  // this level and above: realtime class
 inline constexpr int kBusyPollingPriorityLevel = 8;
-inline constexpr int kCodeBufferSize = 252;
 
 // Wait indices of the control events in every wait of the receiver thread.
 inline constexpr int kTerminateIndex = 0;

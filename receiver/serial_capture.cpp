@@ -101,7 +101,7 @@ class Capture {
       }
       if (!expired) return;
       const int answer = platform_.message_boxes.Show(
-          receiver_.TranslateText(kReceiverWarningText), kReceiverWarningCaption,
+          receiver_.TranslateText(kReceiverWarningText), kPluginName,
           platform::kMbRetryCancel | platform::kMbIconQuestion | platform::kMbTopmost);
       if (answer != platform::kIdRetry) return;
     }

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "common/identity.h"
+#include "common/pulse_train.h"
 #include "config/receiver_settings.h"
 #include "decode/decoder.h"
 #include "decode/sequence_rule.h"
@@ -16,14 +18,12 @@
 #include "platform/ui.h"
 #include "receiver/capture_run.h"
 #include "receiver/comm_thread.h"
-#include "receiver/pulse_train.h"
 
 namespace sfh56 {
 
 inline constexpr char kUnableToOpenPortText[] = "Unable to open COM port";
 inline constexpr char kReceiverWarningText[] =
     "Warning: There may be hardware problem in receiver!";
-inline constexpr char kReceiverWarningCaption[] = "Plonix SFH-56 device";
 
 // A port name is copied into an 11-character buffer with its terminating zero.
 inline constexpr size_t kMaxPortNameChars = 10;

@@ -12,13 +12,13 @@
 #include <cstdint>
 #include <span>
 
+#include "common/pulse_train.h"
 #include "decode/decoder.h"
 #include "decode/sequence_rule.h"
 #include "platform/modules.h"
 #include "platform/ui.h"
 #include "receiver/capture_run.h"
 #include "receiver/host_services.h"
-#include "receiver/pulse_train.h"
 
 // The library's entry points are plain Windows API functions: stdcall on 32-bit Windows.
 #if defined(_WIN32)

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/pulse_train.h"
 #include "decode/decoder.h"
-#include "receiver/pulse_train.h"
 
 namespace sfh56::tools {
 

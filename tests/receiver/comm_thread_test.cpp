@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "host/plugin_identity.h"
+#include "common/identity.h"
 #include "platform/sim/sim_platform.h"
 #include "tests/receiver/receiver_doubles.h"
 

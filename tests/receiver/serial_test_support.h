@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/sim/scripted_scheduler.h"
 #include "platform/sim/sim_clock.h"
 #include "platform/sim/sim_message_boxes.h"
-#include "platform/sim/sim_replay.h"
 #include "platform/sim/sim_serial_port.h"
 #include "platform/sync.h"
 #include "receiver/serial_capture.h"

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "platform/sim/sim_message_boxes.h"
-#include "platform/sim/sim_modules.h"
 #include "receiver/usb_capture.h"
+#include "tests/support/sim_usb_receiver.h"
 
 namespace sfh56 {
 namespace {

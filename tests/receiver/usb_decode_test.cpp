@@ -14,8 +14,8 @@
 #include "decode/decoder.h"
 #include "decode/durations.h"
 #include "platform/sim/sim_message_boxes.h"
-#include "platform/sim/sim_modules.h"
 #include "receiver/usb_capture.h"
+#include "tests/support/sim_usb_receiver.h"
 #include "tests/support/usb_offline_codes.h"
 
 namespace sfh56 {

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "common/identity.h"
 #include "config/receiver_settings.h"
-#include "host/plugin_identity.h"
 #include "platform/win32/win32_registry.h"
 
 namespace sfh56::win32 {

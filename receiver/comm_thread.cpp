@@ -202,8 +202,6 @@ CaptureRun& TCommThread::CaptureFor(const std::string& com_name) {
 
 void TCommThread::Execute() {
   LoadSettings();
-  first_wait_ms_ = kFirstWaitMs;
-  next_wait_ms_ = kNextWaitMs;
   running_.store(false);
   const auto control = ControlWaitables();
   while (!Terminated()) {

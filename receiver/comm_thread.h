@@ -29,8 +29,6 @@ namespace sfh56 {
 
 inline constexpr uint32_t kAckTimeoutMs = 20000;
 inline constexpr uint32_t kTerminateTimeoutMs = 30000;
-inline constexpr int kFirstWaitMs = 30;           // end of a train while it has fewer than 10 edges
-inline constexpr int kNextWaitMs = 13;            // end of a train once it has 10 or more
 inline constexpr int kRealtimePriorityLevel = 7;  // this level and above: realtime class
 inline constexpr int kBusyPollingPriorityLevel = 8;
 
@@ -116,8 +114,6 @@ class TCommThread {
   void Calibrate();
   // PriorityLevel < 8 at the start of the current capture run (ring-0 capture).
   bool KeepInterruptsOn() const { return keep_interrupts_on_; }
-  int FirstWaitMs() const { return first_wait_ms_; }
-  int NextWaitMs() const { return next_wait_ms_; }
   uint32_t SavedPriorityClass() const { return saved_priority_class_; }
 
   // The serial port's resources found by the port lookup (ring-0 capture).
@@ -147,8 +143,6 @@ class TCommThread {
   std::atomic<bool> running_{false};
   std::atomic<bool> terminated_{false};
   bool keep_interrupts_on_ = true;
-  int first_wait_ms_ = 0;
-  int next_wait_ms_ = 0;
   uint32_t saved_priority_class_ = 0;
   std::unique_ptr<CaptureRun> serial_capture_;
   std::unique_ptr<CaptureRun> usb_capture_;

@@ -49,7 +49,6 @@ class Capture {
     Arm(settings);
     CheckReceiver(settings);
 
-    state_.PrevStatus &= state_.SignalMask;
     receiver_.SetRunningAndAcknowledge(true);
 
     platform_.scheduler.SleepMs(kArmDelayMs);
@@ -83,8 +82,10 @@ class Capture {
   }
 
   // Waits up to three seconds for the receiver's idle (set) level; on failure the user
-  // may retry after a new calibration or go on regardless.
+  // may retry after a new calibration or go on regardless. Leaves the line's last status
+  // (masked) as the previous status of the first train.
   void CheckReceiver(const ReceiverSettings& settings) {
+    uint32_t status = 0;
     for (;;) {
       receiver_.Calibrate();
       const int64_t deadline = receiver_.ReadTimestamp() +
@@ -93,18 +94,18 @@ class Capture {
       for (;;) {
         const int64_t now = receiver_.ReadTimestamp();
         expired = now > deadline;
-        uint32_t status = 0;
+        status = 0;
         port_->GetModemStatus(status);
-        state_.PrevStatus = status;
         if ((status & state_.SignalMask) != 0 || expired) break;
         if (settings.InputSignal == kInputDcd) break;
       }
-      if (!expired) return;
+      if (!expired) break;
       const int answer = platform_.message_boxes.Show(
           receiver_.TranslateText(kReceiverWarningText), kPluginName,
           platform::kMbRetryCancel | platform::kMbIconQuestion | platform::kMbTopmost);
-      if (answer != platform::kIdRetry) return;
+      if (answer != platform::kIdRetry) break;
     }
+    state_.Assembler.SetPrevStatus(status & state_.SignalMask);
   }
 
   void MainLoop(const ReceiverSettings& settings) {
@@ -142,18 +143,18 @@ class Capture {
   // be read at all (nothing to count).
   bool CaptureTrain(const ReceiverSettings& settings) {
     PulseTrain& train = receiver_.Train();
+    TrainAssembler& assembler = state_.Assembler;
     const int64_t train_start = receiver_.ReadTimestamp();
     SequenceRule& sequence = state_.Sequence;
     sequence.StartTrain(train_start, receiver_.SequenceGapTicks());
+    assembler.Begin(train.Edges.data(), train_start);
 
     const bool busy = settings.PriorityLevel >= kBusyPollingPriorityLevel;
-    const int64_t window_ticks = receiver_.TrainStartWindowTicks();
-    const int64_t gap_ticks = receiver_.EdgeGapTicks();
+    const TrainLimits limits{receiver_.TrainStartWindowTicks(), receiver_.EdgeGapTicks()};
     const int64_t stuck_ticks =
         SecondsToTicks(receiver_.TicksPerSecond(), kMaxEventsWithoutEdgeSeconds);
     platform::Waitable* event[] = {&port_->EventWaitObject()};
 
-    int n = 0;
     bool read_failed = false;
     bool ended = false;
     do {
@@ -164,28 +165,21 @@ class Capture {
         read_failed = true;
         break;
       }
-      const uint32_t current = status & state_.SignalMask;
-      if (current != state_.PrevStatus) {
-        train.Edges[n] = {current, sample_time};
-        state_.PrevStatus = current;
-        sequence.EdgeRecorded(sample_time);
-        ++n;
-      }
+      assembler.Sample(status & state_.SignalMask, sample_time);
       port_->StartEventWait();
       if (busy) {
-        ended = n < kLongTrainEdges ? sample_time - train_start > window_ticks
-                                    : sample_time - sequence.LastEdgeTicks() > gap_ticks;
+        ended = assembler.EndsAt(sample_time, limits);
       } else {
-        const auto result =
-            platform_.scheduler.WaitAny(event, n < kLongTrainEdges ? kFirstWaitMs : kNextWaitMs);
+        const auto result = platform_.scheduler.WaitAny(event, assembler.QuietLimitMs());
         ended = result.kind == platform::WaitResult::kTimeout ||
-                sample_time - sequence.LastEdgeTicks() > stuck_ticks;
+                sample_time - assembler.LastEdgeTicks() > stuck_ticks;
       }
-    } while (!ended && n < kMaxCapturedEdges);
+    } while (!ended && !assembler.Full());
 
-    train.LastEdgeIndex = n - 1;
+    if (assembler.Count() > 0) sequence.EdgeRecorded(assembler.LastEdgeTicks());
+    train.LastEdgeIndex = assembler.Count() - 1;
     train.TicksPerSecond = receiver_.TicksPerSecond();
-    return !(read_failed && n == 0);
+    return !(read_failed && assembler.Count() == 0);
   }
 
   void ApplySequenceRule(const ReceiverSettings& settings) {
@@ -201,20 +195,28 @@ class Capture {
     }
   }
 
-  // Discards changes until the line has been quiet for kDrainQuietMs, leaving a wait
-  // pending; gives up after kDrainLimitSeconds so that requests are still served.
+  // The drain on the port's comm-event wait; gives up after kDrainLimitSeconds so that
+  // requests are still served when the line never settles.
+  class DrainedPort {
+   public:
+    DrainedPort(Capture& capture)
+        : capture_(capture),
+          start_(capture.receiver_.ReadTimestamp()),
+          limit_ticks_(SecondsToTicks(capture.receiver_.TicksPerSecond(), kDrainLimitSeconds)) {}
+    bool ChangePending() { return capture_.port_->EventWaitCompleted(); }
+    void Rearm() { capture_.port_->StartEventWait(); }
+    bool DrainTooLong() { return capture_.receiver_.ReadTimestamp() - start_ > limit_ticks_; }
+    void WaitQuietStep() { capture_.platform_.scheduler.SleepMs(kDrainQuietMs); }
+
+   private:
+    Capture& capture_;
+    int64_t start_;
+    int64_t limit_ticks_;
+  };
+
   void Drain() {
-    const int64_t start = receiver_.ReadTimestamp();
-    const int64_t limit_ticks = SecondsToTicks(receiver_.TicksPerSecond(), kDrainLimitSeconds);
-    for (int checks = 0; checks < kDrainMaxChecks; ++checks) {
-      if (port_->EventWaitCompleted()) {
-        port_->StartEventWait();
-        if (receiver_.ReadTimestamp() - start > limit_ticks) return;
-        continue;
-      }
-      platform_.scheduler.SleepMs(kDrainQuietMs);
-      if (!port_->EventWaitCompleted()) return;
-    }
+    DrainedPort line(*this);
+    DrainLine(line, kDrainMaxChecks);
   }
 
   SerialCaptureReceiver& receiver_;
@@ -235,13 +237,6 @@ class ThreadSide : public SerialCaptureReceiver {
   int64_t SequenceGapTicks() const override { return receiver_.Time().SequenceGapTicks; }
   int64_t TrainStartWindowTicks() const override { return receiver_.Time().TrainStartWindowTicks; }
   int64_t EdgeGapTicks() const override { return receiver_.Time().EdgeGapTicks; }
-  uint32_t FirstWaitMs() const override {
-    return static_cast<uint32_t>(receiver_.FirstWaitMs() > 0 ? receiver_.FirstWaitMs()
-                                                             : kFirstWaitMs);
-  }
-  uint32_t NextWaitMs() const override {
-    return static_cast<uint32_t>(receiver_.NextWaitMs() > 0 ? receiver_.NextWaitMs() : kNextWaitMs);
-  }
   platform::Waitable& TerminateEvent() override { return receiver_.TerminateEvent(); }
   platform::Waitable& StartEvent() override { return receiver_.StartEvent(); }
   platform::Waitable& StopEvent() override { return receiver_.StopEvent(); }

@@ -18,6 +18,7 @@
 #include "platform/ui.h"
 #include "receiver/capture_run.h"
 #include "receiver/comm_thread.h"
+#include "receiver/train_assembler.h"
 
 namespace sfh56 {
 
@@ -31,8 +32,6 @@ inline constexpr size_t kMaxPortNameChars = 10;
 inline constexpr uint32_t kPortQueueBytes = 1;
 inline constexpr double kReceiverCheckSeconds = 3.0;
 inline constexpr uint32_t kArmDelayMs = 200;
-inline constexpr int kLongTrainEdges = 10;  // from here on a train ends after kNextWaitMs
-inline constexpr uint32_t kDrainQuietMs = 6;
 // A line that never settles must not keep the receiver from its host's requests: the
 // drain gives up after this long and the main wait takes requests before new edges.
 inline constexpr double kDrainLimitSeconds = 1.0;
@@ -64,10 +63,6 @@ class SerialCaptureReceiver {
   virtual int64_t TrainStartWindowTicks() const = 0;
   virtual int64_t EdgeGapTicks() const = 0;
 
-  // The end-of-train waits (waiting mode) for trains below and from kLongTrainEdges.
-  virtual uint32_t FirstWaitMs() const { return kFirstWaitMs; }
-  virtual uint32_t NextWaitMs() const { return kNextWaitMs; }
-
   virtual platform::Waitable& TerminateEvent() = 0;
   virtual platform::Waitable& StartEvent() = 0;
   virtual platform::Waitable& StopEvent() = 0;
@@ -86,10 +81,10 @@ class SerialCaptureReceiver {
 };
 
 // What lives across trains of one capture run: the sequence rule's TrainCount and
-// LastEdgeTime, and the line's last status.
+// LastEdgeTime, and the assembler with the line's last status.
 struct SerialCaptureState {
   SequenceRule Sequence;
-  uint32_t PrevStatus = 0;
+  TrainAssembler Assembler;
   uint32_t SignalMask = 0;
 };
 

@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cmath>
 
-#include "decode/durations.h"
+#include "tools/replay/durations.h"
 
 namespace sfh56::tools {
 namespace {
@@ -226,7 +226,7 @@ std::vector<Recording> ParseCorpusTsv(std::string_view text, std::vector<InputEr
 std::vector<TrainCode> DecodeRecording(const Recording& recording, int32_t bit_mask,
                                        DecoderState& state, ServiceLogSink* log) {
   std::vector<TrainCode> codes;
-  for (const PulseTrain& train : SplitIntoTrains(recording.durations_us, kReplayTicksPerSecond)) {
+  for (const PulseTrain& train : ReplayedTrains(recording.durations_us, kReplayTicksPerSecond)) {
     const DecodeResult result = Decoder::Decode(train, bit_mask, state, log);
     codes.push_back(result.deliver ? TrainCode(std::string(result.code)) : std::nullopt);
   }

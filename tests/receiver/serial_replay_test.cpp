@@ -8,7 +8,7 @@
 #include <set>
 
 #include "decode/decoder.h"
-#include "decode/durations.h"
+#include "tools/replay/durations.h"
 #include "tests/receiver/serial_test_support.h"
 #include "tools/replay/recordings.h"
 
@@ -42,7 +42,7 @@ std::vector<Delivery> ExpectedDeliveries(const std::vector<replay::Recording>& p
     std::vector<double> us(presses[p].durations_us.begin(), presses[p].durations_us.end());
     SequenceRule rule;
     rule.StartCapture(CapturePath::kSerial);
-    for (const PulseTrain& train : SplitIntoTrains(us, kReplayTicksPerSecond)) {
+    for (const PulseTrain& train : ReplayedTrains(us, kReplayTicksPerSecond)) {
       if (train.EdgeCount() > 0) {
         rule.StartTrain(train.Edges[0].Timestamp, static_cast<int64_t>(1e6) / 2);
       }

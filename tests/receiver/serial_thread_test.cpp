@@ -10,7 +10,7 @@
 
 #include "common/identity.h"
 #include "decode/decoder.h"
-#include "decode/durations.h"
+#include "tools/replay/durations.h"
 #include "platform/sim/sim_platform.h"
 #include "platform/sim/sim_serial_port.h"
 #include "receiver/comm_thread.h"
@@ -39,7 +39,7 @@ std::vector<std::string> OfflineCodes(const std::vector<replay::Recording>& pres
   DecoderState state;
   for (const auto& press : presses) {
     std::vector<double> us(press.durations_us.begin(), press.durations_us.end());
-    for (const PulseTrain& train : SplitIntoTrains(us, kReplayTicksPerSecond)) {
+    for (const PulseTrain& train : ReplayedTrains(us, kReplayTicksPerSecond)) {
       const DecodeResult result = Decoder::Decode(train, 16, state);
       if (result.deliver) codes.emplace_back(result.code);
     }

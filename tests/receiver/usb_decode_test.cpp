@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "decode/decoder.h"
-#include "decode/durations.h"
+#include "tools/replay/durations.h"
 #include "platform/sim/sim_message_boxes.h"
 #include "receiver/usb_capture.h"
 #include "tests/support/sim_usb_receiver.h"

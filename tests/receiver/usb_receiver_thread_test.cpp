@@ -12,7 +12,7 @@
 
 #include "common/identity.h"
 #include "decode/decoder.h"
-#include "decode/durations.h"
+#include "tools/replay/durations.h"
 #include "platform/sim/sim_platform.h"
 #include "receiver/comm_thread.h"
 #include "receiver/usb_capture.h"

@@ -10,7 +10,7 @@
 
 #include "common/pulse_train.h"
 #include "decode/decoder.h"
-#include "decode/durations.h"
+#include "tools/replay/durations.h"
 
 namespace sfh56::test {
 

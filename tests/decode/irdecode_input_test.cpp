@@ -1,4 +1,5 @@
 #include "tools/irdecode_input.h"
+#include "tools/ir_input.h"
 
 #include <gtest/gtest.h>
 
@@ -49,12 +50,16 @@ TEST(Mode2, SplitsAtLongSpacesAndMergesRepeatedKinds) {
   std::vector<InputError> errors;
   const auto recordings = ParseMode2(
       "space 3000000\npulse 900\nspace 800\npulse 100\npulse 800\nspace 200000\n"
-      "pulse 500\nspace x\nspace 600\npulse 700\nspace 800\ntimeout 9000\n",
+      "pulse 500\nspace x\nspace 600\npulse 700\nspace 800\ntimeout 9000\n"
+      "pulse 400\nspace 500\npulse 600\n",
       errors);
+  // A bad line spoils its recording: decoded without it, the recording would have an
+  // interval missing.
   ASSERT_EQ(recordings.size(), 2u);
   EXPECT_EQ(recordings[0].name, "line 2");
   EXPECT_EQ(recordings[0].durations_us, (std::vector<double>{900, 800, 900}));
-  EXPECT_EQ(recordings[1].durations_us, (std::vector<double>{500, 600, 700}));
+  EXPECT_EQ(recordings[1].name, "line 13");
+  EXPECT_EQ(recordings[1].durations_us, (std::vector<double>{400, 500, 600}));
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_EQ(errors[0].line, 8);
 }

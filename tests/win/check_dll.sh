@@ -20,7 +20,7 @@ if [ "$exports" != "$wanted" ]; then
   rm -f /tmp/check_dll_exports.$$
   status=1
 else
-  echo "exports: $(printf '%s\n' "$exports" | wc -l) names, as expected"
+  echo "exports: $(printf '%s\n' "$exports" | grep -c .) names, as expected"
 fi
 
 imports=$(printf '%s\n' "$dump" | sed -n 's/^[[:space:]]*DLL Name:[[:space:]]*//p')

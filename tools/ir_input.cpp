@@ -1,0 +1,336 @@
+#include "tools/ir_input.h"
+
+#include <algorithm>
+#include <array>
+
+#include "tools/ir_input_internal.h"
+
+namespace sfh56::tools {
+namespace {
+
+using text::ForEachLine;
+using text::ParseFinite;
+using text::ParseNumber;
+using text::Quoted;
+using text::SplitWhitespace;
+using text::Trim;
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+bool IsUtf16(std::string_view bytes) {
+  return bytes.size() >= 2 &&
+         ((bytes[0] == '\xFF' && bytes[1] == '\xFE') || (bytes[0] == '\xFE' && bytes[1] == '\xFF'));
+}
+
+std::string_view SkipBom(std::string_view bytes) {
+  if (text::StartsWith(bytes, kUtf8Bom)) bytes.remove_prefix(kUtf8Bom.size());
+  return bytes;
+}
+
+bool EndsWith(std::string_view s, std::string_view suffix) {
+  return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
+}
+
+// A corpus TSV row: at least four columns, the last a list of durations.
+bool IsTsvLine(std::string_view line) {
+  if (std::count(line.begin(), line.end(), '\t') < 3) return false;
+  const std::vector<std::string_view> tokens = SplitWhitespace(line.substr(line.rfind('\t') + 1));
+  return !tokens.empty() && IsColumnLine(tokens);
+}
+
+InputFormat GuessFromFileName(std::string_view file_name) {
+  if (EndsWith(file_name, ".ir")) return InputFormat::kIrFile;
+  if (EndsWith(file_name, ".tsv")) return InputFormat::kCorpusTsv;
+  if (EndsWith(file_name, ".conf")) return InputFormat::kLircdConf;
+  if (EndsWith(file_name, ".mode2")) return InputFormat::kMode2;
+  return InputFormat::kUnknown;
+}
+
+constexpr std::array kAllFormats = {
+    InputFormat::kServiceLog, InputFormat::kIrFile, InputFormat::kLircdConf, InputFormat::kMode2,
+    InputFormat::kPronto,     InputFormat::kIrmp,   InputFormat::kCorpusTsv, InputFormat::kEdges,
+};
+
+}  // namespace
+
+std::string_view FormatName(InputFormat format) {
+  switch (format) {
+    case InputFormat::kEdges:
+      return "edge lines";
+    case InputFormat::kServiceLog:
+      return "service log";
+    case InputFormat::kMode2:
+      return "mode2/ir-ctl text";
+    case InputFormat::kIrFile:
+      return ".ir file";
+    case InputFormat::kLircdConf:
+      return "lircd.conf";
+    case InputFormat::kPronto:
+      return "Pronto hex";
+    case InputFormat::kIrmp:
+      return "IRMP samples";
+    case InputFormat::kCorpusTsv:
+      return "corpus TSV";
+    case InputFormat::kUnknown:
+      break;
+  }
+  return "unknown";
+}
+
+InputFormat GuessFormat(std::string_view bytes, std::string_view file_name) {
+  if (IsUtf16(bytes)) return InputFormat::kUnknown;
+  bool ir_keys = false;
+  int tsv_lines = 0;
+  int numeric_lines = 0;
+  int edge_lines_with_edges = 0;
+  InputFormat sure = InputFormat::kUnknown;
+  ForEachLine(SkipBom(bytes), [&](int, std::string_view line) {
+    if (sure != InputFormat::kUnknown) return;
+    const std::string_view trimmed = Trim(line);
+    if (trimmed.empty()) return;
+    const std::vector<std::string_view> tokens = SplitWhitespace(trimmed);
+    if (IsServiceLogHeader(trimmed)) {
+      sure = InputFormat::kServiceLog;
+    } else if (text::StartsWith(trimmed, "Filetype:")) {
+      sure = InputFormat::kIrFile;
+    } else if (tokens.size() >= 2 && tokens[0] == "begin" && tokens[1] == "remote") {
+      sure = InputFormat::kLircdConf;
+    } else if (IsMode2KeywordLine(tokens) || IsIrCtlLine(trimmed)) {
+      sure = InputFormat::kMode2;
+    } else if (trimmed.front() == '#') {
+      return;
+    } else if (IsTsvLine(line)) {
+      ++tsv_lines;
+    } else if (IsProntoLine(trimmed)) {
+      sure = InputFormat::kPronto;
+    } else if (IsIrmpLine(trimmed)) {
+      sure = InputFormat::kIrmp;
+    } else if (IsColumnLine(tokens)) {
+      ++numeric_lines;
+      PulseTrain train;
+      std::string error;
+      if (ParseEdgeLine(trimmed, train, error) && train.LastEdgeIndex >= 0) {
+        ++edge_lines_with_edges;
+      }
+    } else if (text::StartsWith(trimmed, "name:") || text::StartsWith(trimmed, "data:")) {
+      ir_keys = true;
+    }
+  });
+  if (sure != InputFormat::kUnknown) return sure;
+  if (ir_keys) return InputFormat::kIrFile;
+  if (tsv_lines > 0 && numeric_lines == 0) return InputFormat::kCorpusTsv;
+  // Edge lines have a shape columns of durations hardly ever take (an odd count, and
+  // increasing timestamps in every second place); a few bad lines do not hide it.
+  if (edge_lines_with_edges > 0 && 2 * edge_lines_with_edges >= numeric_lines) {
+    return InputFormat::kEdges;
+  }
+  if (numeric_lines > 0 && tsv_lines == 0) return InputFormat::kMode2;  // mode2 -m columns
+  return GuessFromFileName(file_name);
+}
+
+ParsedInput ReadInput(std::string_view bytes, InputFormat format, const ReadOptions& options) {
+  ParsedInput out;
+  if (IsUtf16(bytes)) {
+    out.errors.push_back({0, "the text is UTF-16; save it as ANSI or UTF-8 text"});
+    return out;
+  }
+  const std::string_view body = SkipBom(bytes);
+  if (format == InputFormat::kUnknown) format = GuessFormat(body, options.file_name);
+  if (format == InputFormat::kUnknown) {
+    std::string tried;
+    for (InputFormat f : kAllFormats) {
+      if (!tried.empty()) tried += ", ";
+      tried += FormatName(f);
+    }
+    out.errors.push_back({0, "cannot tell the format; tried " + tried});
+    return out;
+  }
+  out.format = format;
+  switch (format) {
+    case InputFormat::kEdges:
+      ReadEdges(body, out);
+      break;
+    case InputFormat::kServiceLog:
+      ReadServiceLog(body, out);
+      break;
+    case InputFormat::kMode2:
+      out.recordings = ParseMode2(body, out.errors);
+      break;
+    case InputFormat::kIrFile:
+      out.recordings = ParseIrFile(body, out.errors, &out.skipped_entries);
+      break;
+    case InputFormat::kLircdConf:
+      ReadLircdConf(body, out);
+      break;
+    case InputFormat::kPronto:
+      ReadPronto(body, out);
+      break;
+    case InputFormat::kIrmp: {
+      double rate = options.irmp_sample_rate_hz;
+      if (rate == 0.0) rate = SampleRateFromFileName(options.file_name);
+      if (rate == 0.0) rate = 10000.0;
+      out.irmp_sample_rate_hz = rate;
+      ReadIrmp(body, rate, out);
+      break;
+    }
+    case InputFormat::kCorpusTsv:
+      out.recordings = ParseCorpusTsv(body, out.errors);
+      break;
+    case InputFormat::kUnknown:
+      break;
+  }
+  return out;
+}
+
+bool ParseEdgeLine(std::string_view line, PulseTrain& train, std::string& error) {
+  train.LastEdgeIndex = -1;
+  const std::vector<std::string_view> tokens = SplitWhitespace(line);
+  if (tokens.empty()) {
+    error = "empty line, expected TICKS_PER_SECOND STATUS TIMESTAMP ...";
+    return false;
+  }
+  double ticks_per_second = 0.0;
+  if (!ParseFinite(tokens[0], ticks_per_second)) {
+    error = "tick rate " + Quoted(tokens[0]) + " is not a number";
+    return false;
+  }
+  if (!(ticks_per_second > 0.0)) {
+    error = "tick rate " + Quoted(tokens[0]) + " is not positive";
+    return false;
+  }
+  if (tokens.size() % 2 == 0) {
+    error = "the last edge has a status but no timestamp";
+    return false;
+  }
+  const size_t edges = (tokens.size() - 1) / 2;
+  if (edges > static_cast<size_t>(kEdgeCapacity)) {
+    error =
+        std::to_string(edges) + " edges, a train holds at most " + std::to_string(kEdgeCapacity);
+    return false;
+  }
+  for (size_t e = 0; e < edges; ++e) {
+    uint32_t status = 0;
+    int64_t timestamp = 0;
+    const std::string_view status_token = tokens[1 + 2 * e];
+    const std::string_view time_token = tokens[2 + 2 * e];
+    if (!ParseNumber(status_token, status)) {
+      error = "edge " + std::to_string(e) + ": status " + Quoted(status_token) +
+              " is not a number from 0 to 4294967295";
+      return false;
+    }
+    if (!ParseNumber(time_token, timestamp)) {
+      error = "edge " + std::to_string(e) + ": timestamp " + Quoted(time_token) +
+              " is not a whole number of ticks";
+      return false;
+    }
+    if (timestamp < 0) {
+      error = "edge " + std::to_string(e) + ": timestamp is negative";
+      return false;
+    }
+    if (e > 0 && timestamp <= train.Edges[e - 1].Timestamp) {
+      error = "edge " + std::to_string(e) + ": timestamp does not increase";
+      return false;
+    }
+    if (e > 0) {
+      const double interval_us =
+          static_cast<double>(timestamp - train.Edges[e - 1].Timestamp) / ticks_per_second * 1e6;
+      if (!text::CheckDuration(interval_us, error)) {
+        error = "edge " + std::to_string(e) + ": " + error;
+        return false;
+      }
+    }
+    train.Edges[e] = {status, timestamp};
+  }
+  train.TicksPerSecond = ticks_per_second;
+  train.LastEdgeIndex = static_cast<int32_t>(edges) - 1;
+  return true;
+}
+
+void ReadEdges(std::string_view body, ParsedInput& out) {
+  ForEachLine(body, [&](int number, std::string_view line) {
+    const std::string_view trimmed = Trim(line);
+    if (trimmed.empty() || trimmed.front() == '#') return;  // blank lines and comments
+    CapturedTrain captured{"line " + std::to_string(number), number, {}, std::nullopt};
+    std::string error;
+    if (!ParseEdgeLine(trimmed, captured.train, error)) {
+      out.errors.push_back({number, error});
+      return;
+    }
+    out.trains.push_back(std::move(captured));
+  });
+}
+
+bool ParseDurations(std::string_view line, std::vector<double>& durations_us, std::string& error) {
+  durations_us.clear();
+  for (std::string_view token : SplitWhitespace(line)) {
+    double d = 0.0;
+    if (!text::ParseDuration(token, d, error)) return false;
+    durations_us.push_back(d);
+  }
+  if (durations_us.empty()) {
+    error = "no durations";
+    return false;
+  }
+  return true;
+}
+
+std::vector<Recording> ParseIrFile(std::string_view body, std::vector<InputError>& errors,
+                                   int* skipped) {
+  std::vector<Recording> recordings;
+  std::string name;
+  std::string type;
+  ForEachLine(body, [&](int number, std::string_view line) {
+    line = Trim(line);
+    if (line.empty() || line.front() == '#') return;
+    const size_t colon = line.find(':');
+    if (colon == std::string_view::npos) return;
+    const std::string_view key = Trim(line.substr(0, colon));
+    const std::string_view value = Trim(line.substr(colon + 1));
+    if (key == "name") {
+      name = std::string(value);
+      type.clear();
+    } else if (key == "type") {
+      type = std::string(value);
+      if (type == "parsed" && skipped != nullptr) ++*skipped;
+    } else if (key == "data" && type == "raw") {
+      Recording recording{name.empty() ? "line " + std::to_string(number) : name, {}, number};
+      std::string error;
+      if (!ParseDurations(value, recording.durations_us, error)) {
+        errors.push_back({number, "data: " + error});
+        return;
+      }
+      if (recording.durations_us.size() % 2 == 0) recording.durations_us.pop_back();
+      recordings.push_back(std::move(recording));
+    }
+  });
+  return recordings;
+}
+
+std::vector<Recording> ParseCorpusTsv(std::string_view body, std::vector<InputError>& errors) {
+  std::vector<Recording> recordings;
+  ForEachLine(body, [&](int number, std::string_view line) {
+    if (Trim(line).empty() || line.front() == '#') return;
+    std::vector<std::string_view> columns;
+    size_t start = 0;
+    for (;;) {
+      const size_t tab = line.find('\t', start);
+      columns.push_back(line.substr(start, tab - start));
+      if (tab == std::string_view::npos) break;
+      start = tab + 1;
+    }
+    if (columns.size() < 4) {
+      errors.push_back({number, "expected source, remote, button, [carrier,] durations"});
+      return;
+    }
+    Recording recording{std::string(columns[1]) + "\t" + std::string(columns[2]), {}, number};
+    std::string error;
+    if (!ParseDurations(columns.back(), recording.durations_us, error)) {
+      errors.push_back({number, error});
+      return;
+    }
+    recordings.push_back(std::move(recording));
+  });
+  return recordings;
+}
+
+}  // namespace sfh56::tools

@@ -13,6 +13,8 @@
 
 #include "platform/sim/sim_message_boxes.h"
 #include "platform/sim/sim_serial_port.h"
+#include "receiver/serial_capture.h"
+#include "receiver/train_assembler.h"
 #include "tests/support/replay_receiver.h"
 #include "tools/replay/recordings.h"
 
@@ -112,7 +114,7 @@ void BM_SerialReplaySession(benchmark::State& state) {
     };
     scheduler.OnIdle([&] { receiver.RequestTerminate(); });
     SerialCaptureState capture_state;
-    RunSerialCapture(receiver, {scheduler, ports, boxes}, capture_state);
+    RunSerialCapture(receiver.Seams(), {scheduler, ports, boxes}, capture_state);
     cpu_ns.insert(cpu_ns.end(), host.cpu_ns.begin(), host.cpu_ns.end());
     virtual_ns.insert(virtual_ns.end(), host.virtual_ns.begin(), host.virtual_ns.end());
   }

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "decode/decoder.h"
-#include "tools/replay/durations.h"
 #include "tools/irdecode_input.h"
+#include "tools/replay/durations.h"
 
 namespace {
 std::atomic<long> allocations{0};

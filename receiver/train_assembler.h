@@ -15,6 +15,9 @@
 
 namespace sfh56 {
 
+// From this PriorityLevel on, a train's end is found by polling without sleeping (busy
+// mode), and ring-0 capture keeps interrupts off for a whole train.
+inline constexpr int kBusyPollingPriorityLevel = 8;
 // From this many edges on a train ends after the shorter quiet time.
 inline constexpr int kLongTrainEdges = 10;
 // Waiting mode (the thread sleeps on the line's change event): a train ends when no

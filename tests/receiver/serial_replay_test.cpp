@@ -8,8 +8,8 @@
 #include <set>
 
 #include "decode/decoder.h"
-#include "tools/replay/durations.h"
 #include "tests/receiver/serial_test_support.h"
+#include "tools/replay/durations.h"
 #include "tools/replay/recordings.h"
 
 namespace sfh56::testing {

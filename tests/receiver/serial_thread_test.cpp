@@ -10,12 +10,12 @@
 
 #include "common/identity.h"
 #include "decode/decoder.h"
-#include "tools/replay/durations.h"
 #include "platform/sim/sim_platform.h"
 #include "platform/sim/sim_serial_port.h"
 #include "receiver/comm_thread.h"
 #include "receiver/serial_capture.h"
 #include "tests/receiver/receiver_doubles.h"
+#include "tools/replay/durations.h"
 #include "tools/replay/recordings.h"
 
 namespace sfh56 {

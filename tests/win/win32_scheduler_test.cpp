@@ -117,6 +117,9 @@ TEST(HandleOwner, ClosesOnceAndMoves) {
   EXPECT_EQ(c.Get(), raw);
   c.Reset();
   EXPECT_FALSE(c);
+  // CreateFileA's failure value is no handle either: nothing to close.
+  HandleOwner failed(INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(failed);
 }
 
 class QuietHost : public HostServices {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "common/identity.h"
 #include "config/receiver_settings.h"
 #include "platform/win32/win32_registry.h"
+#include "tests/support/registry_contract.h"
 
 namespace sfh56::win32 {
 namespace {
@@ -310,29 +312,59 @@ TEST_F(WineSettings, GarbageValuesLoadSafely) {
   }
 }
 
-TEST(Win32Registry, ShortBufferFailsWithMoreDataAndReportsTheSize) {
-  const std::string path = "Software\\SfhSettingsTest\\ShortBuffer";
-  Win32Registry registry;
-  {
-    auto key = registry.Create(RootKey::kCurrentUser, path);
-    ASSERT_TRUE(key);
-    const uint8_t data[5] = {1, 2, 3, 4, 5};
-    ASSERT_EQ(key->SetValue("V", REG_BINARY, data, 5), ERROR_SUCCESS);
+// The rules every registry keeps, against the Win32 one: under a key of each test's own,
+// deleted afterwards.
+struct Win32RegistryFactory {
+  Win32RegistryFactory()
+      : base(std::string("Software\\SfhRegistryContract\\") +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name()),
+        redirected(base) {
+    Cleanup();
   }
-  auto key = registry.OpenForRead(RootKey::kCurrentUser, path);
-  ASSERT_TRUE(key);
-  uint8_t buffer[4] = {};
-  uint32_t type = 0;
-  uint32_t size = sizeof buffer;
-  EXPECT_EQ(key->QueryValue("V", &type, buffer, &size), ERROR_MORE_DATA);
-  EXPECT_EQ(size, 5u);
-  EXPECT_EQ(key->QueryValue("Missing", &type, buffer, &size), ERROR_FILE_NOT_FOUND);
-  const uint8_t one = 1;
-  EXPECT_NE(key->SetValue("W", REG_BINARY, &one, 1), ERROR_SUCCESS) << "opened for reading";
-  key.reset();
-  DeleteTree(HKEY_CURRENT_USER, path);
-  RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\SfhSettingsTest");
-}
+  ~Win32RegistryFactory() {
+    Cleanup();
+    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\SfhRegistryContract");
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\SfhRegistryContract");
+  }
+  void Cleanup() {
+    DeleteTree(HKEY_CURRENT_USER, base);
+    DeleteTree(HKEY_LOCAL_MACHINE, base);
+  }
+  static HKEY Root(RootKey root) {
+    return root == RootKey::kLocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+  }
+
+  platform::Registry& registry() { return redirected; }
+  bool KeyExists(RootKey root, std::string path) {
+    if (!path.empty() && path.back() == '\\') path.pop_back();
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(Root(root), (base + "\\" + path).c_str(), 0, KEY_READ, &key) !=
+        ERROR_SUCCESS) {
+      return false;
+    }
+    RegCloseKey(key);
+    return true;
+  }
+  std::optional<Bytes> ReadRaw(RootKey root, const std::string& path, const std::string& name) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(Root(root), (base + "\\" + path).c_str(), 0, KEY_READ, &key) !=
+        ERROR_SUCCESS) {
+      return std::nullopt;
+    }
+    RegKeyOwner owner(key);
+    Bytes data(1024);
+    DWORD size = static_cast<DWORD>(data.size());
+    if (RegQueryValueExA(owner.Get(), name.c_str(), nullptr, nullptr, data.data(), &size) !=
+        ERROR_SUCCESS) {
+      return std::nullopt;
+    }
+    data.resize(size);
+    return data;
+  }
+
+  std::string base;
+  RedirectedRegistry redirected;
+};
 
 TEST(RegKeyOwner, MovesOwnershipAndClosesOnce) {
   HKEY raw = nullptr;
@@ -355,3 +387,12 @@ TEST(RegKeyOwner, MovesOwnershipAndClosesOnce) {
 
 }  // namespace
 }  // namespace sfh56::win32
+
+namespace sfh56::test {
+namespace {
+
+INSTANTIATE_TYPED_TEST_SUITE_P(Win32, RegistryContract,
+                               ::testing::Types<win32::Win32RegistryFactory>);
+
+}  // namespace
+}  // namespace sfh56::test

@@ -17,6 +17,7 @@ set(sfh_layers
   "receiver:decode,config,hwaccess,common,platform"
   "host:receiver,config,common,platform"
   "host/win32:host,receiver,config,common,platform,platform/win32"
+  "config/win32:config,common,platform"
 )
 
 set(violations "")

@@ -160,11 +160,15 @@ DecodeResult Decoder::Decode(const PulseTrain& train, int32_t bit_mask, DecoderS
   const int n = std::min<int32_t>(train.LastEdgeIndex, kEdgeCapacity - 1);
   const double tps = train.TicksPerSecond;
 
+  // Every duration below is the tick difference of its own two edges, converted once:
+  // a train's code depends on its tick durations, levels and rate, never on its start.
+  auto duration = [&](int c) {
+    return SecondsBetween(train.Edges[c].Timestamp, train.Edges[c + 1].Timestamp, tps);
+  };
+
   // A. Repeat frame: the previous code again.
   if (n == 3) {
-    const double t0 = static_cast<double>(train.Edges[0].Timestamp) / tps;
-    const double t1 = static_cast<double>(train.Edges[1].Timestamp) / tps;
-    if (t1 - t0 > kRepeatFirstIntervalSeconds) {
+    if (duration(0) > kRepeatFirstIntervalSeconds) {
       DecodeResult result{true, state.Code(), false, false};
       if (sink != nullptr) sink->Deliver(result.code);
       return result;
@@ -173,18 +177,12 @@ DecodeResult Decoder::Decode(const PulseTrain& train, int32_t bit_mask, DecoderS
   // B. Short trains.
   if (n <= kMaxIgnoredLastEdgeIndex) return {};
 
-  // C. Levels and absolute times, seconds computed per edge before any difference.
+  // C, E. Levels and durations of the intervals 0..N-1 (the last edge begins none).
   IntervalRecord* w = state.work_.data();
-  for (int c = 0; c <= n; ++c) {
-    w[c].Level = train.Edges[c].Status == 0 ? 1 : 0;
-    w[c].Value = static_cast<double>(train.Edges[c].Timestamp) / tps;
-  }
+  for (int c = 0; c < n; ++c) w[c] = {IntervalLevel(train.Edges[c]), duration(c)};
 
-  // D. Service log head.
-  const bool logging = log != nullptr && log->OpenAndWriteHead(w, n + 1);
-
-  // E. Durations.
-  for (int c = 0; c < n; ++c) w[c].Value = w[c + 1].Value - w[c].Value;
+  // D. Service log head, from the train's own ticks.
+  const bool logging = log != nullptr && log->OpenAndWriteHead(train, n + 1);
 
   // F. Long leader.
   const bool long_leader = w[0].Value > kLongLeaderMarkSeconds &&

@@ -19,12 +19,28 @@
 namespace sfh56 {
 
 // One entry of the decoder's work array: the pin's level during an interval (1 = mark,
-// the receiver reports carrier; 0 = space) and a value in seconds (first the absolute
-// time of the edge, then the duration of the interval that begins there).
+// the receiver reports carrier; 0 = space) and the interval's duration in seconds.
 struct IntervalRecord {
   uint8_t Level = 0;
   double Value = 0.0;
 };
+
+// The level of the interval that begins at an edge: 1 (mark) when the pin is clear.
+inline uint8_t IntervalLevel(const EdgeRecord& edge) {
+  return edge.Status == 0 ? 1 : 0;
+}
+
+// Seconds from the edge at from_ticks to the edge at to_ticks: the difference of the two
+// timestamps, converted once. Converting each timestamp first would give equal tick
+// intervals durations that differ in their last bits, by an amount that grows with the
+// machine's uptime, and the threshold counts exact repeats: codes would change after a
+// reboot. The difference is taken modulo 2^64, as counters wrap, so that any two
+// timestamps, even damaged ones, give a defined result.
+inline double SecondsBetween(int64_t from_ticks, int64_t to_ticks, double ticks_per_second) {
+  const auto ticks =
+      static_cast<int64_t>(static_cast<uint64_t>(to_ticks) - static_cast<uint64_t>(from_ticks));
+  return static_cast<double>(ticks) / ticks_per_second;
+}
 
 // The code text: at most 251 characters plus a terminating zero. A bi-phase train of
 // 301 edges with BitMask 0 counts up to 301 bits, 76 digits; padding for a large
@@ -64,9 +80,10 @@ class DecoderState {
 class ServiceLogSink {
  public:
   virtual ~ServiceLogSink() = default;
-  // Opens the log and writes the record's head from the edges' absolute times (seconds)
-  // and levels; false when the log could not be opened (decoding goes on).
-  virtual bool OpenAndWriteHead(const IntervalRecord* edges, int edge_count) = 0;
+  // Opens the log and writes the record's head for the first edge_count edges of the
+  // train (the edges the decoder read); false when the log could not be opened (decoding
+  // goes on).
+  virtual bool OpenAndWriteHead(const PulseTrain& train, int edge_count) = 0;
   // Called only after a successful OpenAndWriteHead, after the code was delivered.
   virtual void WriteCodeLineAndClose(std::string_view code, bool shift_coded) = 0;
 };

@@ -1,5 +1,6 @@
 #include "decode/service_log.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace sfh56 {
@@ -36,26 +37,33 @@ std::string FormatLogMilliseconds(double milliseconds) {
   return out;
 }
 
-std::string FormatLogHead(const IntervalRecord* edges, int edge_count) {
+std::string FormatLogHead(const PulseTrain& train, int edge_count) {
+  edge_count = std::clamp(edge_count, 0, kEdgeCapacity);
   std::string out;
   out.reserve(static_cast<size_t>(edge_count) * 48 + 48);
   out.append(";");
   out.append(40, '-');
   out.append(kLineEnd);
-  if (edge_count <= 0) return out;
-  const double t0 = edges[0].Value;
+  if (edge_count == 0) return out;
+  const double tps = train.TicksPerSecond;
+  const int64_t t0 = train.Edges[0].Timestamp;
+  auto milliseconds = [&](int64_t from, int64_t to) {
+    return SecondsBetween(from, to, tps) * kMillisecondsPerSecond;
+  };
   for (int c = 0; c < edge_count; ++c) {
-    const char level = edges[c].Level != 0 ? '1' : '0';
-    AppendMilliseconds(out, (edges[c].Value - t0) * kMillisecondsPerSecond);
+    const EdgeRecord& edge = train.Edges[c];
+    const char level = IntervalLevel(edge) != 0 ? '1' : '0';
+    AppendMilliseconds(out, milliseconds(t0, edge.Timestamp));
     out.push_back('\t');
     out.push_back(level);
     out.append(kLineEnd);
     if (c + 1 < edge_count) {
-      AppendMilliseconds(out, (edges[c + 1].Value - t0) * kMillisecondsPerSecond);
+      const EdgeRecord& next = train.Edges[c + 1];
+      AppendMilliseconds(out, milliseconds(t0, next.Timestamp));
       out.push_back('\t');
       out.push_back(level);
       out.push_back('\t');
-      AppendMilliseconds(out, (edges[c + 1].Value - edges[c].Value) * kMillisecondsPerSecond);
+      AppendMilliseconds(out, milliseconds(edge.Timestamp, next.Timestamp));
       out.append(kLineEnd);
     }
   }
@@ -73,14 +81,14 @@ std::string FormatLogCodeLine(std::string_view code, bool shift_coded) {
   return out;
 }
 
-bool ServiceLogWriter::OpenAndWriteHead(const IntervalRecord* edges, int edge_count) {
+bool ServiceLogWriter::OpenAndWriteHead(const PulseTrain& train, int edge_count) {
   file_.reset();
   write_failed_ = false;
   const std::string path = ServiceLogPath(files_.MainExecutablePath());
   file_ = files_.OpenForAppend(path);
   if (file_ == nullptr) file_ = files_.Create(path);
   if (file_ == nullptr) return false;
-  if (!file_->Write(FormatLogHead(edges, edge_count))) {
+  if (!file_->Write(FormatLogHead(train, edge_count))) {
     write_failed_ = true;
     ++failed_writes_;
   }

@@ -23,9 +23,11 @@ std::string ServiceLogPath(std::string_view main_executable_path);
 // aligned in 10 characters (wider numbers take the room they need).
 std::string FormatLogMilliseconds(double milliseconds);
 
-// The head of a record: the header line, then for every edge c line A and, for c < N,
-// line B. edges hold the absolute edge times in seconds and the levels.
-std::string FormatLogHead(const IntervalRecord* edges, int edge_count);
+// The head of a record: the header line, then for each of the train's first edge_count
+// edges line A and, but for the last, line B. Every time from edge 0 and every interval
+// is converted from its own tick difference, so a record does not depend on the uptime
+// at which the train came, and equal intervals read alike.
+std::string FormatLogHead(const PulseTrain& train, int edge_count);
 
 // The record's last line.
 std::string FormatLogCodeLine(std::string_view code, bool shift_coded);
@@ -37,7 +39,7 @@ class ServiceLogWriter : public ServiceLogSink {
  public:
   explicit ServiceLogWriter(platform::Files& files) : files_(files) {}
 
-  bool OpenAndWriteHead(const IntervalRecord* edges, int edge_count) override;
+  bool OpenAndWriteHead(const PulseTrain& train, int edge_count) override;
   void WriteCodeLineAndClose(std::string_view code, bool shift_coded) override;
 
   // Writes that failed since construction (for diagnosis and tests).

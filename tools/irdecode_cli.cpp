@@ -41,8 +41,8 @@ class FileLog : public ServiceLogSink {
   explicit FileLog(const std::string& path) : out_(path, std::ios::binary | std::ios::app) {}
   bool ok() const { return static_cast<bool>(out_); }
 
-  bool OpenAndWriteHead(const IntervalRecord* edges, int edge_count) override {
-    out_ << FormatLogHead(edges, edge_count);
+  bool OpenAndWriteHead(const PulseTrain& train, int edge_count) override {
+    out_ << FormatLogHead(train, edge_count);
     return static_cast<bool>(out_);
   }
   void WriteCodeLineAndClose(std::string_view code, bool shift_coded) override {

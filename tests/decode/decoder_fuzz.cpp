@@ -35,9 +35,9 @@ class Reader {
 
 class CheckingLog : public ServiceLogSink {
  public:
-  bool OpenAndWriteHead(const IntervalRecord* edges, int edge_count) override {
+  bool OpenAndWriteHead(const PulseTrain& train, int edge_count) override {
     if (edge_count < 12 || edge_count > kEdgeCapacity) std::abort();
-    head_ = FormatLogHead(edges, edge_count);
+    head_ = FormatLogHead(train, edge_count);
     return true;
   }
   void WriteCodeLineAndClose(std::string_view code, bool shift_coded) override {

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <set>
+#include <sstream>
 #include <string>
 
+#include "decode/service_log.h"
 #include "tests/decode/train_builder.h"
 
 namespace sfh56 {
@@ -225,6 +228,56 @@ TEST(DecoderSpaceCoded, LastIntervalOfATwentyFiveIntervalFramePairsWithNothing) 
   EXPECT_EQ(Decoded(train_with_last_space(5243), 0), "0");  // 5 ms
 }
 
+// Keeps the text the service log would write as the head of the record.
+class LogHead : public ServiceLogSink {
+ public:
+  bool OpenAndWriteHead(const PulseTrain& train, int edge_count) override {
+    head = FormatLogHead(train, edge_count);
+    return true;
+  }
+  void WriteCodeLineAndClose(std::string_view, bool) override {}
+  std::string head;
+};
+
+TEST(DecoderStartTime, ElevenEqualIntervalsGiveOneCodeAndOneLogWhereverTheTrainStarts) {
+  // The rates of an old and a modern performance counter and of a time-stamp counter;
+  // trains starting at once, after an hour and after 30 days of uptime, give or take a few
+  // ticks.
+  // 0.5625 ms intervals put the log's times on its rounding edge at 10 MHz (x.xxx5 ms).
+  std::set<std::string> codes;
+  for (const double rate : {1e6, 3579545.0, 1e7, 2.4e9}) {
+    const int64_t interval = std::llround(0.0005625 * rate);
+    std::string first_head;
+    for (const int64_t uptime_s : {0, 3600, 30 * 86400}) {
+      for (const int64_t nudge : {0, 1, 977}) {
+        PulseTrain train;
+        train.TicksPerSecond = rate;
+        const int64_t start = uptime_s * static_cast<int64_t>(rate) + nudge;
+        for (int c = 0; c <= 11; ++c)
+          train.Edges[c] = {c % 2 == 0 ? 0u : test::kIdle, start + c * interval};
+        train.LastEdgeIndex = 11;
+        DecoderState state;
+        LogHead log;
+        const std::string code(Decoder::Decode(train, 0, state, &log).code);
+        codes.insert(code);
+        if (first_head.empty()) first_head = log.head;
+        EXPECT_EQ(log.head, first_head) << rate << " ticks/s, first edge at " << start;
+        // Every interval's length is the third field of its line B; equal ones read alike.
+        std::set<std::string> logged_lengths;
+        std::istringstream lines(log.head);
+        for (std::string line; std::getline(lines, line);) {
+          const size_t first_tab = line.find('\t');
+          if (first_tab == std::string::npos) continue;
+          const size_t second_tab = line.find('\t', first_tab + 1);
+          if (second_tab != std::string::npos) logged_lengths.insert(line.substr(second_tab + 1));
+        }
+        EXPECT_EQ(logged_lengths.size(), 1u) << rate << " ticks/s, first edge at " << start;
+      }
+    }
+  }
+  EXPECT_EQ(codes.size(), 1u) << "equal intervals have no spread, at any rate or start";
+}
+
 TEST(DecoderHexText, UppercaseAndZeroPadded) {
   char text[kCodeBufferBytes];
   EXPECT_EQ(FormatHexCode(255, 2, text, kMaxCodeChars), 2);
@@ -275,7 +328,7 @@ TEST(EstimateThreshold, NoIntervalsGiveFiftySeconds) {
 
 class RecordingSinks : public ServiceLogSink, public CodeSink {
  public:
-  bool OpenAndWriteHead(const IntervalRecord*, int edge_count) override {
+  bool OpenAndWriteHead(const PulseTrain&, int edge_count) override {
     events += "head(" + std::to_string(edge_count) + ")";
     return open_ok;
   }

@@ -16,7 +16,7 @@ namespace {
 struct Case {
   const char* what;
   std::vector<std::string> args;  // "@name" is the sample tests/data/formats/name
-  std::string input;              // standard input, when no file is named
+  std::string input;              // standard input; "<name": the sample's text
   int status;
   std::string out;  // the whole standard output; "@name": the sample file's text
   std::string err;  // text standard error must hold ("" when it must be empty)
@@ -46,6 +46,61 @@ const std::vector<Case>& Cases() {
        kExitLogMismatch,
        "@log.expected",
        "1 of 6 records decode to another code"},
+      {"lircd.conf: every raw_codes block, named remote/button",
+       {"@RC-333c.lircd.conf"},
+       "",
+       kExitOk,
+       "RC-333c/tape_play\tB946\nRC-333c/tape_stop\tF991\nRC-333c/tape_ffw\t01FE\n"
+       "RC-333c/tape_rev\t817E\n",
+       "skipped 2 codes of remotes without raw_codes"},
+      {"mode2 pasted with a shell prompt and mode2's header lines",
+       {"@mode2_session.txt"},
+       "",
+       kExitOk,
+       "line 6\t61A2\nline 38\t6112\nline 70\t6392\n",
+       ""},
+      {"mode2 -m columns",
+       {"@mode2_columns.txt"},
+       "",
+       kExitOk,
+       "line 3\t8925\nline 10\tDF25\nline 17\tBF25\n",
+       ""},
+      {"ir-ctl +N -N lines",
+       {"@ir-ctl.txt"},
+       "",
+       kExitOk,
+       "line 2\t0031 0031\nline 3\t0037 0037\nline 4\t002C 002C\nline 5\t000F 000F\n",
+       ""},
+      {"Pronto hex, learned form",
+       {"@EliteScreens_100H.pronto"},
+       "",
+       kExitOk,
+       "Up\tB24D\nStop\t3666\nDown\t264D\n",
+       ""},
+      {"IRMP samples at the default 10 kHz",
+       {"@Samsung_TV.txt"},
+       "",
+       kExitOk,
+       "Power\t40BF 40BF\nVolume Up\tE01F E01F\nProgram Up\t48B7 48B7\n",
+       ""},
+      {"IRMP samples at the rate the file name states",
+       {"@Gigaset-M740AV-15kHz.txt"},
+       "",
+       kExitOk,
+       "Power\t8816\nOK\t881D\nMute\t882E\n",
+       ""},
+      {"IRMP samples on standard input at the rate given",
+       {"--sample-rate", "15000"},
+       "<Gigaset-M740AV-15kHz.txt",
+       kExitOk,
+       "Power\t8816\nOK\t881D\nMute\t882E\n",
+       ""},
+      {".ir by its Filetype line on standard input; parsed entries counted once",
+       {},
+       "<Cascade_Tower_Fan.ir",
+       kExitOk,
+       "SPIN\t629D 629D\nSPEED\t22DD 22DD\n",
+       "skipped 3 parsed entries (protocol parameters, not recorded durations)\n"},
       // Bad input: a clear message and a non-zero exit, never a wrong code with exit 0.
       {"byte-order mark before the first value",
        {},
@@ -102,6 +157,18 @@ const std::vector<Case>& Cases() {
        kExitFailure,
        "",
        "standard input: cannot tell the format; tried service log, .ir file"},
+      {"IRMP capture without IR",
+       {"--irmp"},
+       "# Power\n1111111111111111\n",
+       kExitFailure,
+       "",
+       "line 2: no IR in the capture"},
+      {"Pronto forms other than learned codes",
+       {},
+       "5000 0073 0000 0001 0001 0001\n",
+       kExitFailure,
+       "",
+       "Pronto form 5000 is not supported"},
       {"UTF-16 text", {}, std::string("\xFF\xFEp\0u\0", 6), kExitFailure, "", "UTF-16"},
   };
   return cases;
@@ -113,7 +180,7 @@ TEST(IrdecodeFormats, EverySampleAndBadInput) {
     std::vector<std::string> args;
     for (const std::string& a : c.args)
       args.push_back(a.starts_with("@") ? Sample(a.substr(1)) : a);
-    std::istringstream in(c.input);
+    std::istringstream in(c.input.starts_with("<") ? ReadFile(Sample(c.input.substr(1))) : c.input);
     std::ostringstream out;
     std::ostringstream err;
     EXPECT_EQ(RunIrdecode(args, in, out, err), c.status);

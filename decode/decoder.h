@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "receiver/pulse_train.h"
+#include "common/pulse_train.h"
 
 namespace sfh56 {
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "decode/decoder.h"
-#include "decode/durations.h"
 #include "tools/irdecode_input.h"
+#include "tools/replay/durations.h"
 
 namespace sfh56 {
 namespace {
@@ -29,7 +29,7 @@ TEST(DecodeTrace, TellsHowEveryCodeOfTheCorpusSampleCameAbout) {
   for (const tools::Recording& recording : recordings) {
     DecoderState plain_state;
     DecoderState traced_state;
-    for (const PulseTrain& train : SplitIntoTrains(recording.durations_us, kReplayTicksPerSecond)) {
+    for (const PulseTrain& train : ReplayedTrains(recording.durations_us, kReplayTicksPerSecond)) {
       SCOPED_TRACE(recording.name);
       const DecodeResult plain = Decoder::Decode(train, 16, plain_state);
       DecodeTrace t;

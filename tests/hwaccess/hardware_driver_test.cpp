@@ -318,23 +318,23 @@ TEST_F(HardwareDriverTest, RingZeroRunsPassTheRoutineAndItsResultOnlyWhileActive
 // the driver was still open then.
 class RingZeroCapture : public CaptureRun {
  public:
-  explicit RingZeroCapture(std::atomic<int>& active_at_end) : active_at_end_(active_at_end) {}
-  void Run(TCommThread& receiver) override {
-    receiver.Acknowledge(true);
-    const auto control = receiver.ControlWaitables();
+  RingZeroCapture(HardwareDriver& driver, std::atomic<int>& active_at_end)
+      : driver_(driver), active_at_end_(active_at_end) {}
+  void Run(const CaptureSeams& seams) override {
+    seams.control.Acknowledge(true);
     int32_t count = 0;
     for (;;) {
-      receiver.Driver().RunRing0Function(&CountArgument, &count);
-      const platform::WaitResult result = receiver.Platform().scheduler.WaitAny(control, 1);
-      if (result.kind == platform::WaitResult::kSignaled &&
-          receiver.AnswerControlRequest(result.index) != ControlAnswer::kContinue) {
-        active_at_end_ = receiver.Driver().DriverActive() ? 1 : 0;
+      driver_.RunRing0Function(&CountArgument, &count);
+      const Wake wake = seams.control.Wait(1);
+      if (wake == Wake::kFailed || AnswerRequest(seams.control, wake) == RequestAnswer::kEndRun) {
+        active_at_end_ = driver_.DriverActive() ? 1 : 0;
         return;
       }
     }
   }
 
  private:
+  HardwareDriver& driver_;
   std::atomic<int>& active_at_end_;
 };
 
@@ -354,7 +354,7 @@ TEST_F(HardwareDriverTest, TheReceiverOffersRingZeroOnNtOnlyWithAnActiveDriverAn
   EXPECT_TRUE(receiver->Ring0Possible());
   EXPECT_TRUE(receiver->Settings().AllowRing0);
   std::atomic<int> active_at_end{-1};
-  receiver->SetSerialCapture(std::make_unique<RingZeroCapture>(active_at_end));
+  receiver->SetSerialCapture(std::make_unique<RingZeroCapture>(receiver->Driver(), active_at_end));
   ASSERT_TRUE(receiver->Start());
   // Destroyed while capturing through the driver: the thread ends before the driver goes.
   receiver.reset();

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "receiver/pulse_train.h"
+#include "common/pulse_train.h"
 #include "tools/ir_input.h"
 
 namespace sfh56::report {

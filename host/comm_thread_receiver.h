@@ -14,6 +14,7 @@ class CommThreadReceiver final : public ReceiverControl {
   bool Stop() override { return thread_.Stop(); }
   bool TerminateAndWait() override { return thread_.TerminateAndWait(); }
   bool Running() const override { return thread_.Running(); }
+  bool Ended() const override { return thread_.Ended(); }
 
   // For the configuration cycle, which edits the thread's settings while it is stopped.
   TCommThread& Thread() { return thread_; }

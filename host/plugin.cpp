@@ -26,9 +26,9 @@ Plugin::Plugin(platform::Platform& platform, ReceiverFactory receiver_factory)
     : platform_(platform), receiver_factory_(std::move(receiver_factory)) {}
 
 Plugin::~Plugin() {
-  // Only a receiver whose thread could not be ended is still here (or one the host never
-  // closed): it must outlive us, so it is released rather than destroyed.
-  (void)receiver_.release();
+  plugin_open_ = false;
+  receiver_.reset();
+  retired_.clear();
 }
 
 void Plugin::OnLoad() {
@@ -49,7 +49,10 @@ void Plugin::OnLoad() {
 }
 
 void Plugin::OnUnload() {
+  std::lock_guard lock(receivers_mutex_);
   if (plugin_open_) CleanUpDevice();
+  ReapRetired();
+  ReportHold();
   platform_.host_ipc.CloseHandles();
 }
 
@@ -96,19 +99,62 @@ int32_t Plugin::GirRequestedApi(int32_t host_api) {
 // --- Open and close ---------------------------------------------------------------------
 
 void Plugin::CreateReceiver() {
-  // A second open without a close replaces the reference; the earlier object is neither
-  // stopped nor destroyed.
-  (void)receiver_.release();
+  std::lock_guard lock(receivers_mutex_);
+  // A second open without a close ends the earlier receiver as a close would: left
+  // running, it would keep the port the new one opens, and nothing would ever end it.
+  (void)RetireReceiver();
+  ReapRetired();
   receiver_ = receiver_factory_(platform_, *this);
   plugin_open_ = true;
+  ReportHold();
 }
 
 bool Plugin::CloseReceiver() {
+  std::lock_guard lock(receivers_mutex_);
+  if (!plugin_open_) return true;
   plugin_open_ = false;
+  const bool ended = RetireReceiver();
+  ReapRetired();
+  ReportHold();
+  return ended;
+}
+
+bool Plugin::RetireReceiver() {
   if (receiver_ == nullptr) return true;
-  if (!receiver_->TerminateAndWait()) return false;  // stays alive, never destroyed
-  receiver_.reset();
-  return true;
+  std::shared_ptr<ReceiverControl> receiver = std::move(receiver_);
+  if (receiver->TerminateAndWait()) return true;  // ended: destroyed here (or by its last user)
+  retired_.push_back(std::move(receiver));
+  return false;
+}
+
+void Plugin::ReapRetired() {
+  std::erase_if(retired_,
+                [](const std::shared_ptr<ReceiverControl>& receiver) { return receiver->Ended(); });
+}
+
+std::shared_ptr<ReceiverControl> Plugin::CurrentReceiver() {
+  if (!retired_.empty()) {
+    ReapRetired();
+    ReportHold();
+  }
+  return receiver_;
+}
+
+bool Plugin::ReceiverAlive() const {
+  std::lock_guard lock(receivers_mutex_);
+  return receiver_ != nullptr || !retired_.empty();
+}
+
+size_t Plugin::RetiredReceivers() const {
+  std::lock_guard lock(receivers_mutex_);
+  return retired_.size();
+}
+
+void Plugin::ReportHold() {
+  const bool alive = ReceiverAlive();
+  if (alive == held_) return;
+  held_ = alive;
+  if (receiver_hold_) receiver_hold_(alive);
 }
 
 int32_t Plugin::GirOpen(int32_t major, int32_t minor, int32_t third, const void* functions) {
@@ -135,7 +181,6 @@ void Plugin::InitDevice(platform::WindowHandle window, HostTranslateFunction tra
 }
 
 int32_t Plugin::GirClose() {
-  if (!plugin_open_) return 1;
   return CloseReceiver() ? 1 : 0;
 }
 
@@ -146,23 +191,31 @@ void Plugin::CleanUpDevice() {
 // --- Receiver control -------------------------------------------------------------------
 
 int32_t Plugin::GirStart() {
-  return receiver_ != nullptr && receiver_->Start() ? 1 : 0;
+  std::lock_guard lock(receivers_mutex_);
+  const std::shared_ptr<ReceiverControl> receiver = CurrentReceiver();
+  return receiver != nullptr && receiver->Start() ? 1 : 0;
 }
 int32_t Plugin::GirStop() {
-  return receiver_ != nullptr && receiver_->Stop() ? 1 : 0;
+  std::lock_guard lock(receivers_mutex_);
+  const std::shared_ptr<ReceiverControl> receiver = CurrentReceiver();
+  return receiver != nullptr && receiver->Stop() ? 1 : 0;
 }
 int32_t Plugin::StartDevice() {
-  return OlderBool(receiver_ != nullptr && receiver_->Start());
+  return GirStart() == 1 ? kOlderTrue : kOlderFalse;
 }
 int32_t Plugin::StopDevice() {
-  return OlderBool(receiver_ != nullptr && receiver_->Stop());
+  return GirStop() == 1 ? kOlderTrue : kOlderFalse;
 }
 int32_t Plugin::FlushDevice() {
   return kOlderTrue;
 }
 
 void Plugin::GirConfig() {
-  if (receiver_ != nullptr && configuration_cycle_) configuration_cycle_(*receiver_);
+  std::lock_guard lock(receivers_mutex_);
+  // Held for the whole cycle: a close that the host makes from the dialog's window ends
+  // the receiver, but the cycle's own calls still find the object.
+  const std::shared_ptr<ReceiverControl> receiver = CurrentReceiver();
+  if (receiver != nullptr && configuration_cycle_) configuration_cycle_(*receiver);
 }
 
 int32_t Plugin::ConfigDevice() {
@@ -174,9 +227,12 @@ int32_t Plugin::GirInfo(int32_t what, int32_t event, int32_t third) {
   (void)third;
   const bool resumed = what == kInfoPowerBroadcast &&
                        (event == kPowerResumeCritical || event == kPowerResumeSuspend);
-  if (resumed && receiver_ != nullptr && receiver_->Running()) {
-    receiver_->Stop();
-    receiver_->Start();
+  if (!resumed) return 1;
+  std::lock_guard lock(receivers_mutex_);
+  const std::shared_ptr<ReceiverControl> receiver = CurrentReceiver();
+  if (receiver != nullptr && receiver->Running()) {
+    receiver->Stop();
+    receiver->Start();
   }
   return 1;
 }
@@ -189,7 +245,11 @@ int32_t Plugin::HSupportFunctions(const void* block) {
     std::memcpy(&count, block, sizeof count);
     {
       std::lock_guard lock(tables_mutex_);
-      const size_t bytes = std::min<size_t>(count, sizeof host_support_block_);
+      size_t bytes = std::min<size_t>(count, sizeof host_support_block_);
+      // A record that ends inside the translation function's word is taken as ending
+      // before it: part of a pointer would turn the earlier one into a pointer to nowhere.
+      constexpr size_t kWordStart = kSupportTranslateWord * sizeof(uintptr_t);
+      if (bytes > kWordStart && bytes < kWordStart + sizeof(uintptr_t)) bytes = kWordStart;
       std::memcpy(host_support_block_.data(), block, bytes);
     }
     switch (host_api_level_.load()) {

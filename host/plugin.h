@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "host/delivery.h"
 #include "host/host_abi.h"
@@ -40,9 +41,8 @@ inline constexpr int32_t kPowerResumeSuspend = 7;
 class Plugin final : public HostServices {
  public:
   Plugin(platform::Platform& platform, ReceiverFactory receiver_factory);
-  // An abandoned receiver object (see GirClose) is never destroyed: its thread may still
-  // run and use this object and the platform, so whoever owns them keeps them too
-  // (ReceiverAlive()).
+  // Every receiver object's thread calls into this object and the platform, so each one
+  // is ended and destroyed first, however long its delivery to the host still takes.
   ~Plugin() override;
   Plugin(const Plugin&) = delete;
   Plugin& operator=(const Plugin&) = delete;
@@ -99,13 +99,28 @@ class Plugin final : public HostServices {
   uint32_t HostMessageId() const { return host_message_id_.load(); }
   platform::WindowHandle HostWindow() const { return host_window_.load(); }
   const TVersionInfo& HostVersionInfo() const { return host_version_info_; }
-  // A receiver object exists (open, or left alive by a close that could not end it).
-  bool ReceiverAlive() const { return receiver_ != nullptr; }
+  // A receiver object exists: the open plugin's, or one let go of whose thread has not
+  // been seen to end yet.
+  bool ReceiverAlive() const;
+  // Receivers let go of (by a close or a second open) whose threads had not ended then.
+  size_t RetiredReceivers() const;
+  // Told whenever ReceiverAlive() changes: a receiver's thread runs the library's code,
+  // so the library must stay loaded while any receiver exists.
+  void SetReceiverHold(std::function<void(bool)> hold) { receiver_hold_ = std::move(hold); }
 
  private:
   void CreateReceiver();
   // Terminates the receiver; true when it ended and was destroyed.
   bool CloseReceiver();
+  // Lets go of the open plugin's receiver: ends its thread and destroys it, or, when the
+  // thread could not be ended now, keeps it among the retired ones. True when it ended.
+  bool RetireReceiver();
+  // Destroys the retired receivers whose threads have ended since; never waits.
+  void ReapRetired();
+  // The open plugin's receiver, or null, after reaping the retired ones. The caller holds
+  // receivers_mutex_.
+  std::shared_ptr<ReceiverControl> CurrentReceiver();
+  void ReportHold();
   DeliveryRoute CurrentDeliveryRoute();
   TranslationRoute CurrentTranslationRoute();
 
@@ -132,10 +147,23 @@ class Plugin final : public HostServices {
   size_t shared_view_size_ = 0;
   TVersionInfo host_version_info_;
 
-  // The one receiver object. Replaced without being stopped or destroyed by a second open,
-  // and left alive by a close whose thread did not end; those objects are released, never
-  // destroyed (their threads may still be running).
-  std::unique_ptr<ReceiverControl> receiver_;
+  // Host calls that act on the receivers hold this lock for their whole length: no call
+  // then finds a receiver that another host thread is destroying, and two threads'
+  // requests never meet in one handshake. None of them waits for a delivery while
+  // holding it (the handshake's waits end as soon as a delivery begins), so a host
+  // thread that a delivery needs is kept waiting here only briefly. It is recursive: a
+  // host may call in again from its own window procedure while a call of the same thread
+  // shows a window (the configuration cycle's dialog).
+  mutable std::recursive_mutex receivers_mutex_;
+  // The open plugin's receiver object. Shared only with a configuration cycle in
+  // progress, which keeps it through a close that the host makes from the cycle's dialog.
+  std::shared_ptr<ReceiverControl> receiver_;
+  // Receivers let go of while their threads were still delivering a code to the host (or
+  // did not end in time): their terminate request stands, so each ends once its delivery
+  // returns, and is destroyed at the next receiver call that finds it ended.
+  std::vector<std::shared_ptr<ReceiverControl>> retired_;
+  std::function<void(bool)> receiver_hold_;
+  bool held_ = false;
 };
 
 }  // namespace sfh56

@@ -21,6 +21,8 @@ class ReceiverControl {
   // True when the thread has ended; only then may the object be destroyed.
   virtual bool TerminateAndWait() = 0;
   virtual bool Running() const = 0;
+  // The thread has ended (asked without waiting).
+  virtual bool Ended() const = 0;
 };
 
 // Creates the receiver object, suspended.

@@ -18,9 +18,10 @@ NumberConversion FailAt(size_t index) {
   return {false, 0.0, index + 1};
 }
 
-// Converts digits[.digits][e[sign]digits] (no sign, mantissa not empty of both parts
-// guaranteed by the caller's normalisation) to the nearest double. Values beyond the
-// double's range become infinity or zero, as the decimal magnitude says.
+// Converts the unsigned decimal number [digits][.[digits]][e[sign]digits] to the nearest
+// double. Either part of the mantissa, or both, may be empty: an empty mantissa stands
+// for 0, so ".", "e5" and "+.e1" are 0, which never passes the version test. Values
+// beyond the double's range become infinity or zero, as the decimal magnitude says.
 double DecimalToDouble(const std::string& integer_digits, const std::string& fraction_digits,
                        bool exponent_negative, const std::string& exponent_digits) {
   std::string normal = integer_digits.empty() ? "0" : integer_digits;

@@ -16,8 +16,8 @@ struct NumberConversion {
 };
 
 // Accepts exactly: leading spaces, an optional sign, a mantissa of decimal digits with at
-// most one point (either side may be empty), and an optional exponent ("E"/"e", optional
-// sign, one or more digits). The text may not end directly after the leading spaces, the
+// most one point (either side may be empty, and so may both: "." and "e5" are 0), and an
+// optional exponent ("E"/"e", optional sign, one or more digits). The text may not end directly after the leading spaces, the
 // sign, the exponent letter or the exponent's sign. The value is the nearest double to
 // the decimal number written, independent of the C locale.
 NumberConversion ConvertNumber(std::string_view text);

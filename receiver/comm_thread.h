@@ -77,6 +77,8 @@ class TCommThread {
   bool TerminateAndWait();
   bool Running() const { return running_.load(); }
   bool Delivering() const { return delivering_.load(); }
+  // The thread has run and returned.
+  bool Ended() const { return thread_->Finished(); }
   // (Windows 9x or DriverActive) and a time-stamp counter; evaluated afresh at each use.
   bool Ring0Possible() const;
   // Written on the host's thread only while capture is stopped; read by a capture run

@@ -24,11 +24,35 @@ Library* g_library = nullptr;
 // The library's own reference to itself while a receiver object exists.
 HMODULE g_library_hold = nullptr;
 
+// Keeps the library loaded for as long as a receiver object exists, and lets it go once
+// none does; the plugin calls it whenever that changes, from inside a host call. A
+// receiver thread cannot end while the loader runs the library's unload (it needs the
+// loader's lock to exit), so an unload with a live receiver would wait out the close's
+// time limit and then unmap code the thread still runs. With this hold, a host that
+// unloads an open plugin leaves it loaded and open until the process ends, and a
+// receiver let go of while it was delivering keeps its code until it has ended.
+void HoldLibrary(bool hold) {
+  if (hold && g_library_hold == nullptr) {
+    HMODULE self = nullptr;
+    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                           reinterpret_cast<LPCSTR>(&g_library_hold), &self)) {
+      g_library_hold = self;
+    }
+  } else if (!hold && g_library_hold != nullptr) {
+    // The host calls into the library through its own reference, so this never drops
+    // the last one.
+    HMODULE self = g_library_hold;
+    g_library_hold = nullptr;
+    FreeLibrary(self);
+  }
+}
+
 void Attach() {
   auto library = std::make_unique<Library>();
   library->platform = std::make_unique<win32::Win32Platform>();
   library->plugin =
       std::make_unique<Plugin>(library->platform->platform(), CommThreadReceiverFactory());
+  library->plugin->SetReceiverHold(HoldLibrary);
   g_library = library.release();
   g_library->plugin->OnLoad();
 }
@@ -36,10 +60,12 @@ void Attach() {
 void Detach() {
   Library* library = g_library;
   if (library == nullptr) return;
+  // Inside the loader's notification the library's reference count is not touched.
+  library->plugin->SetReceiverHold(nullptr);
   library->plugin->OnUnload();
   g_library = nullptr;
-  // A receiver whose thread could not be ended still uses the plugin and the platform;
-  // they are left in place for it rather than destroyed under a running thread.
+  // Only at process exit can a receiver still exist here (the hold keeps the library
+  // loaded otherwise): its thread is gone and its state is left as it is.
   if (library->plugin->ReceiverAlive()) return;
   delete library;
 }
@@ -48,24 +74,6 @@ void Detach() {
 
 Plugin* LoadedPlugin() {
   return g_library != nullptr ? g_library->plugin.get() : nullptr;
-}
-
-void UpdateLibraryHold() noexcept {
-  const Plugin* plugin = LoadedPlugin();
-  const bool receiver = plugin != nullptr && plugin->ReceiverAlive();
-  if (receiver && g_library_hold == nullptr) {
-    HMODULE self = nullptr;
-    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                           reinterpret_cast<LPCSTR>(&g_library_hold), &self)) {
-      g_library_hold = self;
-    }
-  } else if (!receiver && g_library_hold != nullptr) {
-    // The host calls this through its own reference to the library, so this never drops
-    // the last one.
-    HMODULE self = g_library_hold;
-    g_library_hold = nullptr;
-    FreeLibrary(self);
-  }
 }
 
 }  // namespace sfh56::dll

@@ -55,15 +55,10 @@ int32_t SFH_HOST_CALL gir_requested_api(int32_t host_api) noexcept {
 }
 int32_t SFH_HOST_CALL gir_open(int32_t major, int32_t minor, int32_t third,
                                void* functions) noexcept {
-  const int32_t result =
-      Guarded(0, [&](Plugin& p) { return p.GirOpen(major, minor, third, functions); });
-  sfh56::dll::UpdateLibraryHold();
-  return result;
+  return Guarded(0, [&](Plugin& p) { return p.GirOpen(major, minor, third, functions); });
 }
 int32_t SFH_HOST_CALL gir_close() noexcept {
-  const int32_t result = Guarded(0, [](Plugin& p) { return p.GirClose(); });
-  sfh56::dll::UpdateLibraryHold();
-  return result;
+  return Guarded(0, [](Plugin& p) { return p.GirClose(); });
 }
 void SFH_HOST_CALL gir_config() noexcept {
   GuardedVoid([](Plugin& p) { p.GirConfig(); });
@@ -90,11 +85,9 @@ void SFH_HOST_CALL init_device(void* window, sfh56::HostTranslateFunction transl
   GuardedVoid([&](Plugin& p) {
     p.InitDevice(reinterpret_cast<sfh56::platform::WindowHandle>(window), translate);
   });
-  sfh56::dll::UpdateLibraryHold();
 }
 void SFH_HOST_CALL clean_up_device() noexcept {
   GuardedVoid([](Plugin& p) { p.CleanUpDevice(); });
-  sfh56::dll::UpdateLibraryHold();
 }
 int32_t SFH_HOST_CALL start_device() noexcept {
   return Guarded(sfh56::kOlderFalse, [](Plugin& p) { return p.StartDevice(); });

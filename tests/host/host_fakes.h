@@ -169,7 +169,7 @@ class NoModules : public platform::Modules {
 struct ReceiverScript {
   bool running = false;
   bool capture_opens = true;  // Start makes it run
-  bool thread_ends = true;    // TerminateAndWait succeeds
+  bool thread_ends = true;    // TerminateAndWait succeeds; a retired receiver has ended
   std::vector<std::string> log;
   int created = 0;
   int destroyed = 0;
@@ -194,6 +194,7 @@ class ScriptedReceiver : public ReceiverControl {
     return script_.thread_ends;
   }
   bool Running() const override { return script_.running; }
+  bool Ended() const override { return script_.thread_ends; }
 
  private:
   ReceiverScript& script_;

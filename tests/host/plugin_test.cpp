@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #include "tests/host/host_fakes.h"
 
@@ -203,26 +207,122 @@ TEST_F(PluginTest, StartStopAndCloseFollowTheReceiversAnswers) {
   EXPECT_EQ(plugin_.GirStart(), 0) << "no receiver after a close";
 }
 
-TEST_F(PluginTest, CloseWhoseThreadDoesNotEndLeavesTheReceiverAlive) {
+TEST_F(PluginTest, CloseWhoseThreadDoesNotEndKeepsTheReceiverUntilItEnds) {
+  std::vector<bool> holds;
+  plugin_.SetReceiverHold([&](bool hold) { holds.push_back(hold); });
   plugin_.GirOpen(3, 2, 0, nullptr);
   receiver_.thread_ends = false;
   EXPECT_EQ(plugin_.GirClose(), 0);
   EXPECT_FALSE(plugin_.PluginOpen());
   EXPECT_TRUE(plugin_.ReceiverAlive());
   EXPECT_EQ(plugin_.GirClose(), 1) << "the second close does nothing";
+  EXPECT_EQ(plugin_.GirStart(), 0) << "closed: the retired receiver takes no requests";
   plugin_.OnUnload();
-  EXPECT_EQ(receiver_.destroyed, 0) << "never destroyed: its thread may still run";
+  EXPECT_EQ(receiver_.destroyed, 0) << "never destroyed while its thread may still run";
   EXPECT_EQ(std::count(receiver_.log.begin(), receiver_.log.end(), "terminate"), 1);
+  EXPECT_EQ(holds, std::vector<bool>{true});
+
+  // Its delivery returned and the thread ended: the next receiver call frees it.
+  receiver_.thread_ends = true;
+  EXPECT_EQ(plugin_.GirStop(), 0);
+  EXPECT_EQ(receiver_.destroyed, 1);
+  EXPECT_FALSE(plugin_.ReceiverAlive());
+  EXPECT_EQ(holds, (std::vector<bool>{true, false}));
 }
 
-TEST_F(PluginTest, SecondOpenReplacesTheReceiverWithoutStoppingIt) {
+TEST_F(PluginTest, SecondOpenEndsTheEarlierReceiverFirst) {
+  {
+    Plugin plugin(fake_.platform, test::ScriptedFactory(receiver_));
+    plugin.GirOpen(3, 2, 0, nullptr);
+    plugin.GirStart();
+    plugin.InitDevice(0, nullptr);
+    EXPECT_EQ(receiver_.created, 2);
+    EXPECT_EQ(receiver_.destroyed, 1) << "ended like a close, not left capturing";
+    EXPECT_EQ(receiver_.log, (std::vector<std::string>{"start", "terminate"}));
+    EXPECT_TRUE(plugin.PluginOpen());
+
+    // One that cannot be ended now (it is delivering) is kept until its thread ends,
+    // and the new receiver is opened all the same.
+    receiver_.thread_ends = false;
+    plugin.GirOpen(3, 2, 0, nullptr);
+    EXPECT_EQ(receiver_.created, 3);
+    EXPECT_EQ(plugin.RetiredReceivers(), 1u);
+    EXPECT_TRUE(plugin.PluginOpen());
+    EXPECT_EQ(receiver_.destroyed, 1);
+  }
+  EXPECT_EQ(receiver_.destroyed, 3) << "the plugin's end ends every receiver it made";
+}
+
+// A receiver whose Start takes long enough for another host thread to get at it, and
+// which counts every close or destruction that comes while one of its calls runs.
+struct CallOverlaps {
+  std::mutex mutex;
+  std::condition_variable changed;
+  int in_start = 0;
+  bool closed = false;
+  int overlaps = 0;
+};
+
+class SlowStartReceiver : public ReceiverControl {
+ public:
+  explicit SlowStartReceiver(CallOverlaps& o) : o_(o) {}
+  ~SlowStartReceiver() override {
+    std::lock_guard lock(o_.mutex);
+    if (o_.in_start > 0) ++o_.overlaps;
+  }
+  bool Start() override {
+    std::unique_lock lock(o_.mutex);
+    ++o_.in_start;
+    o_.changed.notify_all();
+    o_.changed.wait_for(lock, std::chrono::milliseconds(200), [&] { return o_.closed; });
+    --o_.in_start;
+    return true;
+  }
+  bool Stop() override { return true; }
+  bool TerminateAndWait() override {
+    std::lock_guard lock(o_.mutex);
+    if (o_.in_start > 0) ++o_.overlaps;
+    o_.closed = true;
+    o_.changed.notify_all();
+    return true;
+  }
+  bool Running() const override { return false; }
+  bool Ended() const override { return true; }
+
+ private:
+  CallOverlaps& o_;
+};
+
+TEST_F(PluginTest, HostCallsOnTheReceiverAreSerialisedAcrossHostThreads) {
+  CallOverlaps overlaps;
+  Plugin plugin(fake_.platform, [&](platform::Platform&, HostServices&) {
+    return std::unique_ptr<ReceiverControl>(std::make_unique<SlowStartReceiver>(overlaps));
+  });
+  plugin.GirOpen(3, 2, 0, nullptr);
+  std::thread starter([&] { EXPECT_EQ(plugin.GirStart(), 1); });
+  {
+    std::unique_lock lock(overlaps.mutex);
+    overlaps.changed.wait(lock, [&] { return overlaps.in_start > 0; });
+  }
+  EXPECT_EQ(plugin.GirClose(), 1) << "waits for the start of the other thread";
+  starter.join();
+  EXPECT_EQ(overlaps.overlaps, 0) << "closed and destroyed only after the start returned";
+
+  // The configuration cycle's dialog lets the host call in again on the same thread: a
+  // close from there must neither deadlock nor free the receiver under the cycle.
   plugin_.GirOpen(3, 2, 0, nullptr);
-  plugin_.InitDevice(0, nullptr);
-  EXPECT_EQ(receiver_.created, 2);
-  EXPECT_EQ(receiver_.destroyed, 0);
-  EXPECT_TRUE(receiver_.log.empty());
-  EXPECT_EQ(plugin_.GirClose(), 1);
-  EXPECT_EQ(receiver_.destroyed, 1) << "only the current one";
+  int destroyed_in_cycle = -1;
+  plugin_.SetConfigurationCycle([&](ReceiverControl& receiver) {
+    receiver.Stop();
+    EXPECT_EQ(plugin_.GirClose(), 1);
+    destroyed_in_cycle = receiver_.destroyed;
+    receiver.Start();
+  });
+  plugin_.GirConfig();
+  EXPECT_EQ(destroyed_in_cycle, 0);
+  EXPECT_EQ(receiver_.destroyed, 1);
+  EXPECT_EQ(receiver_.log, (std::vector<std::string>{"stop", "terminate", "start"}));
+  EXPECT_FALSE(plugin_.ReceiverAlive());
 }
 
 TEST_F(PluginTest, UnloadClosesAnOpenPluginThenTheNamedObjects) {
@@ -306,12 +406,29 @@ TEST_F(PluginTest, ShortSupportRecordLeavesTheTranslationFunctionUnset) {
   plugin_.InitDevice(0, &OlderHostTranslate);
   EXPECT_EQ(plugin_.TranslateText("Port"), "[Port]") << "falls back to the init_device function";
 
+  // A record that ends inside the function's word brings none of it: a few of its bytes
+  // would make a pointer to nowhere.
+  constexpr size_t kWordStart = kSupportTranslateWord * sizeof(uintptr_t);
+  record[0] = kWordStart + 2;
+  plugin_.HSupportFunctions(record.data());
+  EXPECT_EQ(plugin_.TranslateText("Port"), "[Port]");
+
   // The full record brings the support block's function, which wins when it translates.
   record[0] = sizeof record;
   plugin_.HSupportFunctions(record.data());
   EXPECT_EQ(plugin_.TranslateText("Port"), "Ubersetzt");
   host_.translate_result = 0x100;  // only the low byte counts
   EXPECT_EQ(plugin_.TranslateText("Port"), "[Port]");
+
+  // A later record ending inside the word leaves the whole earlier function in place, as
+  // a shorter record does, never a pointer made of both.
+  host_.translate_result = 1;
+  for (size_t count : {kWordStart + 1, kWordStart + sizeof(uintptr_t) - 1, size_t{20}}) {
+    record.fill(0x5A5A5A5A);
+    record[0] = count;
+    plugin_.HSupportFunctions(record.data());
+    EXPECT_EQ(plugin_.TranslateText("Port"), "Ubersetzt") << count;
+  }
 }
 
 TEST_F(PluginTest, OlderHostTranslationFallsBackToTheTextItself) {

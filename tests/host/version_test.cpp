@@ -27,6 +27,7 @@ TEST(ConvertNumber, AcceptsTheWholeFormAndGivesTheCLibrarysDouble) {
       {"2e+1", 20.0},
       {"0.1", 0.1},
       {"E5", 0.0},
+      {"+.e1", 0.0},
       {"-.", -0.0},
       {"1e400", HUGE_VAL},
       {"1e-400", 0.0},

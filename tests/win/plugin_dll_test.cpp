@@ -171,8 +171,10 @@ struct BoxClicker {
           // A message box shows its text in the static control 0xFFFF.
           GetDlgItemTextA(box, 0xFFFF, self->first_text, sizeof self->first_text);
         }
-        SendMessageA(button, BM_CLICK, 0, 0);
+        // Counted before the click: the click lets the waiting entry point return, and
+        // its caller reads the count at once.
         InterlockedIncrement(&self->clicked);
+        SendMessageA(button, BM_CLICK, 0, 0);
         // The box goes away asynchronously: never count it twice.
         for (int i = 0; i < 200 && IsWindow(box); ++i) Sleep(5);
       }

@@ -89,15 +89,16 @@ class TCommThread final : public ControlChannel, public CaptureClock, public Tra
   TimeBase& Time() { return time_base_; }
   // PriorityLevel < 8 at the start of the current capture run (ring-0 capture).
   bool KeepInterruptsOn() const { return keep_interrupts_on_; }
-  uint32_t SavedPriorityClass() const { return saved_priority_class_; }
   // CodeBuffer: the last decoded code, re-sent for a repeat frame.
   std::string_view LastCode() const { return delivery_.LastCode(); }
   // Hands one code to the host with Delivering set, as the decoder's delivery does.
   void Deliver(const std::string& code) { delivery_.Deliver(code); }
-  // The seams the capture runs see.
+
+ private:
+  // --- The seams of the capture runs: this object is their control channel, their clock
+  // and the outlet of their trains, reached only through those interfaces -----------------
   CaptureSeams Seams() { return {*this, *this, settings_, trains_, host_}; }
 
-  // --- Seams: the control channel, the clock and the outlet of the capture runs ----------
   Wake Wait(uint32_t timeout_ms, platform::Waitable* device = nullptr) override;
   // Receiver thread only: Running := running, then AckEvent set.
   void Acknowledge(bool running) override;
@@ -109,7 +110,6 @@ class TCommThread final : public ControlChannel, public CaptureClock, public Tra
   bool PluginOpen() const override { return host_.PluginOpen(); }
   void DecodeAndDeliver(const PulseTrain& train) override;
 
- private:
   void Execute();
   void ApplyPriorityLevel();
   CaptureRun& CaptureFor(const std::string& com_name);

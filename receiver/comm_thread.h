@@ -21,6 +21,7 @@
 
 #include "common/pulse_train.h"
 #include "config/receiver_settings.h"
+#include "hwaccess/hardware_driver.h"
 #include "platform/platform.h"
 #include "receiver/capture_run.h"
 #include "receiver/capture_seams.h"
@@ -43,12 +44,13 @@ PriorityPlan PriorityPlanFor(uint8_t priority_level);
 
 class TCommThread final : public ControlChannel, public CaptureClock, public TrainOutlet {
  public:
-  // Creates the thread suspended, tests the counters and calibrates the time base, opens
-  // the hardware-access driver. The thread first runs at the first Start, Stop or
+  // Creates the thread suspended, opens the hardware-access driver, tests the counters and
+  // calibrates the time base. The thread first runs at the first Start, Stop or
   // TerminateAndWait.
   TCommThread(platform::Platform& platform, HostServices& host);
   // The owner destroys the object only after TerminateAndWait returned true. Should the
-  // thread still run, it is asked to end and waited for without limit.
+  // thread still run, it is asked to end and waited for without limit before the driver
+  // it may be using is closed.
   ~TCommThread() override;
   TCommThread(const TCommThread&) = delete;
   TCommThread& operator=(const TCommThread&) = delete;
@@ -87,6 +89,8 @@ class TCommThread final : public ControlChannel, public CaptureClock, public Tra
   bool Terminated() const override { return terminated_.load(); }
   PulseTrain& Train() { return trains_.Train(); }
   TimeBase& Time() { return time_base_; }
+  // The hardware-access driver, opened by the constructor (ring-0 capture).
+  HardwareDriver& Driver() { return driver_; }
   // PriorityLevel < 8 at the start of the current capture run (ring-0 capture).
   bool KeepInterruptsOn() const { return keep_interrupts_on_; }
   // CodeBuffer: the last decoded code, re-sent for a repeat frame.
@@ -116,6 +120,7 @@ class TCommThread final : public ControlChannel, public CaptureClock, public Tra
 
   platform::Platform& platform_;
   HostServices& host_;
+  HardwareDriver driver_;
   ReceiverSettings settings_;
   TimeBase time_base_;
   std::atomic<bool> delivering_{false};

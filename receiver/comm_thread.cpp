@@ -90,6 +90,14 @@ void TCommThread::SaveSettings() {
   ::sfh56::SaveSettings(settings_, platform_.registry, host_.SettingsRootKey());
 }
 
+void TCommThread::SleepMs(uint32_t ms) {
+  platform_.scheduler.SleepMs(ms);
+}
+
+ConfigurationOutcome TCommThread::RunConfiguration(ConfigBox& box) {
+  return sfh56::RunConfiguration(*this, box);
+}
+
 void TCommThread::SetSerialCapture(std::unique_ptr<CaptureRun> capture) {
   serial_capture_ = std::move(capture);
 }
@@ -116,7 +124,9 @@ bool TCommThread::Stop() {
 
 bool TCommThread::WaitAck() {
   if (!delivering_.load()) {
-    platform::Waitable* objects[] = {ack_event_.get()};
+    // After a close (a configuration cycle's restart may come then) the thread is gone
+    // and no acknowledgement will come.
+    platform::Waitable* objects[] = {ack_event_.get(), thread_.get()};
     platform_.scheduler.WaitAny(objects, kAckTimeoutMs);
   }
   ack_event_->Reset();

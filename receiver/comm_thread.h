@@ -17,6 +17,8 @@
 #include <memory>
 #include <string>
 
+#include "config/config_box.h"
+#include "config/configuration_cycle.h"
 #include "config/receiver_settings.h"
 #include "decode/decoder.h"
 #include "platform/platform.h"
@@ -54,7 +56,7 @@ enum class ControlAnswer {
   kNotAControl,  // the index is not one of the control events
 };
 
-class TCommThread {
+class TCommThread final : public ConfigurableReceiver {
  public:
   // Creates the thread suspended, tests the counters and calibrates the time base, opens
   // the hardware-access driver. The thread first runs at the first Start, Stop or
@@ -62,31 +64,38 @@ class TCommThread {
   TCommThread(platform::Platform& platform, HostServices& host);
   // The owner destroys the object only after TerminateAndWait returned true. Should the
   // thread still run, it is asked to end and waited for without limit.
-  ~TCommThread();
+  ~TCommThread() override;
   TCommThread(const TCommThread&) = delete;
   TCommThread& operator=(const TCommThread&) = delete;
 
   // --- Host side ------------------------------------------------------------------------
   // True when capture runs after the acknowledgement (or after 20 s without one).
-  bool Start();
+  bool Start() override;
   // True when capture no longer runs after the acknowledgement.
-  bool Stop();
-  // Waits up to 20 s for AckEvent unless Delivering, resets it, returns Running.
+  bool Stop() override;
+  // Waits up to 20 s for AckEvent unless Delivering, resets it, returns Running. A
+  // thread that has ended acknowledges nothing more: the wait ends with it.
   bool WaitAck();
   // True when the thread has ended (within 30 s); false at once while Delivering.
   bool TerminateAndWait();
-  bool Running() const { return running_.load(); }
-  bool Delivering() const { return delivering_.load(); }
+  bool Running() const override { return running_.load(); }
+  bool Delivering() const override { return delivering_.load(); }
   // The thread has run and returned.
   bool Ended() const { return thread_->Finished(); }
   // (Windows 9x or DriverActive) and a time-stamp counter; evaluated afresh at each use.
-  bool Ring0Possible() const;
+  bool Ring0Possible() const override;
   // Written on the host's thread only while capture is stopped; read by a capture run
   // when it starts.
-  ReceiverSettings& Settings() { return settings_; }
+  ReceiverSettings& Settings() override { return settings_; }
   // The settings from the registry under the host's SettingsRootKey, and back.
-  void LoadSettings();
-  void SaveSettings();
+  void LoadSettings() override;
+  void SaveSettings() override;
+  // The host's translation of a text the user will see.
+  std::string TranslateText(const std::string& text) override { return host_.TranslateText(text); }
+  void SleepMs(uint32_t ms) override;
+  // The host's configure call, on the host's thread: stops a running capture, shows the
+  // stored settings in this dialog, stores what the user confirms and restarts.
+  ConfigurationOutcome RunConfiguration(ConfigBox& box);
 
   // The capture runs (defaults: NoDeviceCaptureRun for serial, UsbCaptureRun for USB).
   // Set before the first Start.

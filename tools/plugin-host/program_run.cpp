@@ -27,6 +27,16 @@ std::string WindowsPathFromUnix(std::string path) {
 }
 
 ProgramRun RunProgram(const std::string& command_line, const std::string& close_input_after) {
+  if (close_input_after.empty()) {
+    return RunProgram(command_line, std::function<bool(const std::string&)>());
+  }
+  return RunProgram(command_line, [&close_input_after](const std::string& out) {
+    return out.find(close_input_after) != std::string::npos;
+  });
+}
+
+ProgramRun RunProgram(const std::string& command_line,
+                      const std::function<bool(const std::string& out)>& close_input_when) {
   ProgramRun run;
   SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
   HANDLE out_read, out_write, err_read, err_write, in_read, in_write;
@@ -44,7 +54,7 @@ ProgramRun RunProgram(const std::string& command_line, const std::string& close_
   SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
   SetHandleInformation(err_read, HANDLE_FLAG_INHERIT, 0);
   SetHandleInformation(in_write, HANDLE_FLAG_INHERIT, 0);
-  if (close_input_after.empty()) {
+  if (!close_input_when) {
     CloseHandle(in_write);
     in_write = nullptr;
   }
@@ -70,7 +80,7 @@ ProgramRun RunProgram(const std::string& command_line, const std::string& close_
     while (in_write != nullptr && ReadFile(out_read, buffer, sizeof(buffer), &read, nullptr) &&
            read > 0) {
       run.out.append(buffer, read);
-      if (run.out.find(close_input_after) != std::string::npos) {
+      if (close_input_when(run.out)) {
         CloseHandle(in_write);
         in_write = nullptr;
       }

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "common/identity.h"
 #include "config/config_box_texts.h"
-#include "host/plugin_identity.h"
 #include "platform/sim/sim_registry.h"
 #include "tests/config/scripted_config_box.h"
 

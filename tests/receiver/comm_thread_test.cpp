@@ -168,6 +168,12 @@ TEST_F(CommThreadTest, TerminateWhileCapturingEndsTheCaptureAndTheThread) {
   EXPECT_TRUE(r.Start());
   EXPECT_TRUE(r.TerminateAndWait());
   EXPECT_TRUE(r.Terminated());
+  // A request after the end (a configuration cycle's restart after a close from its
+  // dialog) is answered by the thread's end, not by the handshake's time limit.
+  sim_.scheduler.SetRealTimeScale(0.0005);
+  r.Start();
+  r.Stop();
+  EXPECT_EQ(sim_.scheduler.HostWaitsTimedOut(), 0u);
 }
 
 TEST_F(CommThreadTest, DestroyingARunningObjectEndsItsThreadFirst) {

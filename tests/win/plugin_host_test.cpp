@@ -36,10 +36,10 @@ TEST(PluginHostArgs, DefaultsToTheNewerHostListeningUntilInputEnds) {
 }
 
 TEST(PluginHostArgs, ReadsEveryOption) {
-  ParsedArgs parsed = Parse({"--host", "old", "--seconds", "3", "--old-level", "1",
-                             "--version-call", "--version-call", "--translate", "--config",
-                             "--config-running", "--events", "4", "--verbose", "--answer-boxes",
-                             "retry", "p.dll"});
+  ParsedArgs parsed =
+      Parse({"--host", "old", "--seconds", "3", "--old-level", "1", "--version-call",
+             "--version-call", "--translate", "--config", "--config-running", "--events", "4",
+             "--verbose", "--answer-boxes", "retry", "p.dll"});
   ASSERT_TRUE(parsed.args) << parsed.error;
   EXPECT_EQ(parsed.args->generation, HostGeneration::kOlder);
   EXPECT_EQ(parsed.args->seconds, 3);

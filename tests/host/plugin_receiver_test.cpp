@@ -151,25 +151,51 @@ class DeliverOnceCapture : public CaptureRun {
   TCommThread& receiver_;
 };
 
-TEST_F(PluginReceiverTest, CloseDuringADeliveryReturns0AndFreesTheReceiverOnceItEnds) {
-  StuckHost stuck;
-  g_stuck = &stuck;
-  CommThreadReceiver* created = nullptr;
-  Plugin plugin(platform_, [&](platform::Platform& p, HostServices& h) {
-    auto receiver = std::make_unique<CommThreadReceiver>(p, h);
-    receiver->Thread().SetSerialCapture(std::make_unique<DeliverOnceCapture>(receiver->Thread()));
-    created = receiver.get();
-    return std::unique_ptr<ReceiverControl>(std::move(receiver));
-  });
-  plugin.OnLoad();
-  std::array<uintptr_t, kFunctionTableSlots> table{};
-  table[kTableEventSlot] = reinterpret_cast<uintptr_t>(&StuckEvent);
-  ASSERT_EQ(plugin.GirOpen(3, 2, 0, table.data()), 1);
-  EXPECT_EQ(plugin.GirStart(), 1);
-  {
+// A plugin whose receiver hands one code to a host event handler that stays stuck until
+// the test releases it.
+class StuckDelivery {
+ public:
+  explicit StuckDelivery(platform::Platform& platform)
+      : plugin(platform, [this](platform::Platform& p, HostServices& h) {
+          auto receiver = std::make_unique<CommThreadReceiver>(p, h);
+          receiver->Thread().SetSerialCapture(
+              std::make_unique<DeliverOnceCapture>(receiver->Thread()));
+          created = receiver.get();
+          return std::unique_ptr<ReceiverControl>(std::move(receiver));
+        }) {
+    g_stuck = &stuck;
+  }
+  ~StuckDelivery() { g_stuck = nullptr; }
+  StuckDelivery(const StuckDelivery&) = delete;
+  StuckDelivery& operator=(const StuckDelivery&) = delete;
+
+  // Opens as the newer host and starts; returns once the receiver is in the handler.
+  void StartAndWaitForTheDelivery() {
+    plugin.OnLoad();
+    std::array<uintptr_t, kFunctionTableSlots> table{};
+    table[kTableEventSlot] = reinterpret_cast<uintptr_t>(&StuckEvent);
+    ASSERT_EQ(plugin.GirOpen(3, 2, 0, table.data()), 1);
+    ASSERT_EQ(plugin.GirStart(), 1);
     std::unique_lock lock(stuck.mutex);
     stuck.changed.wait(lock, [&] { return stuck.entered; });
   }
+  void Release() {
+    {
+      std::lock_guard lock(stuck.mutex);
+      stuck.released = true;
+    }
+    stuck.changed.notify_all();
+  }
+
+  StuckHost stuck;
+  CommThreadReceiver* created = nullptr;
+  Plugin plugin;
+};
+
+TEST_F(PluginReceiverTest, CloseDuringADeliveryReturns0AndFreesTheReceiverOnceItEnds) {
+  StuckDelivery host(platform_);
+  Plugin& plugin = host.plugin;
+  host.StartAndWaitForTheDelivery();
 
   // The host calls close from its own thread while its event handler holds the receiver.
   EXPECT_EQ(plugin.GirStop(), 0) << "no wait: the running state as it is";
@@ -178,56 +204,32 @@ TEST_F(PluginReceiverTest, CloseDuringADeliveryReturns0AndFreesTheReceiverOnceIt
   EXPECT_TRUE(plugin.ReceiverAlive());
   EXPECT_EQ(plugin.GirClose(), 1) << "a second close does nothing";
 
-  {
-    std::lock_guard lock(stuck.mutex);
-    stuck.released = true;
-  }
-  stuck.changed.notify_all();
+  host.Release();
   // Its delivery returned, so its thread ends on the standing terminate request; the next
   // receiver call finds it ended and frees it.
-  ASSERT_NE(created, nullptr);
-  while (!created->Ended()) std::this_thread::yield();
+  ASSERT_NE(host.created, nullptr);
+  while (!host.created->Ended()) std::this_thread::yield();
   EXPECT_EQ(plugin.GirStart(), 0);
   EXPECT_FALSE(plugin.ReceiverAlive());
-  g_stuck = nullptr;
 }
 
 // A configure call while the receiver thread is inside the host's event function shows
 // nothing and returns at once; the capture goes on.
 TEST_F(PluginReceiverTest, ConfigureDuringADeliveryReturnsAtOnceWithoutADialog) {
-  StuckHost stuck;
-  g_stuck = &stuck;
-  CommThreadReceiver* created = nullptr;
-  Plugin plugin(platform_, [&](platform::Platform& p, HostServices& h) {
-    auto receiver = std::make_unique<CommThreadReceiver>(p, h);
-    receiver->Thread().SetSerialCapture(std::make_unique<DeliverOnceCapture>(receiver->Thread()));
-    created = receiver.get();
-    return std::unique_ptr<ReceiverControl>(std::move(receiver));
-  });
+  StuckDelivery host(platform_);
   auto box = std::make_unique<testing::ScriptedConfigBox>(kModalResultOk);
   const testing::ScriptedConfigBox& shown = *box;
-  plugin.SetConfigBox(std::move(box));
-  plugin.OnLoad();
-  std::array<uintptr_t, kFunctionTableSlots> table{};
-  table[kTableEventSlot] = reinterpret_cast<uintptr_t>(&StuckEvent);
-  ASSERT_EQ(plugin.GirOpen(3, 2, 0, table.data()), 1);
-  ASSERT_EQ(plugin.GirStart(), 1);
-  {
-    std::unique_lock lock(stuck.mutex);
-    stuck.changed.wait(lock, [&] { return stuck.entered; });
-  }
-  plugin.GirConfig();
-  EXPECT_EQ(plugin.ConfigDevice(), -1);
+  host.plugin.SetConfigBox(std::move(box));
+  host.StartAndWaitForTheDelivery();
+
+  host.plugin.GirConfig();
+  EXPECT_EQ(host.plugin.ConfigDevice(), -1);
   EXPECT_EQ(shown.shows, 0);
-  {
-    std::lock_guard lock(stuck.mutex);
-    stuck.released = true;
-  }
-  stuck.changed.notify_all();
-  while (created->Thread().Delivering()) std::this_thread::yield();
-  EXPECT_EQ(plugin.GirStart(), 1) << "the receiver answers again once its delivery is over";
-  EXPECT_EQ(plugin.GirClose(), 1);
-  g_stuck = nullptr;
+
+  host.Release();
+  while (host.created->Thread().Delivering()) std::this_thread::yield();
+  EXPECT_EQ(host.plugin.GirStart(), 1) << "the receiver answers again once its delivery is over";
+  EXPECT_EQ(host.plugin.GirClose(), 1);
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include "config/config_box.h"
 #include "config/configuration_cycle.h"
 #include "config/receiver_settings.h"
+#include "hwaccess/hardware_driver.h"
 #include "platform/platform.h"
 #include "receiver/capture_run.h"
 #include "receiver/capture_seams.h"
@@ -48,12 +49,13 @@ class TCommThread final : public ControlChannel,
                           public TrainOutlet,
                           public ConfigurableReceiver {
  public:
-  // Creates the thread suspended, tests the counters and calibrates the time base, opens
-  // the hardware-access driver. The thread first runs at the first Start, Stop or
+  // Creates the thread suspended, opens the hardware-access driver, tests the counters and
+  // calibrates the time base. The thread first runs at the first Start, Stop or
   // TerminateAndWait.
   TCommThread(platform::Platform& platform, HostServices& host);
   // The owner destroys the object only after TerminateAndWait returned true. Should the
-  // thread still run, it is asked to end and waited for without limit.
+  // thread still run, it is asked to end and waited for without limit before the driver
+  // it may be using is closed.
   ~TCommThread() override;
   TCommThread(const TCommThread&) = delete;
   TCommThread& operator=(const TCommThread&) = delete;
@@ -99,6 +101,8 @@ class TCommThread final : public ControlChannel,
   bool Terminated() const override { return terminated_.load(); }
   PulseTrain& Train() { return trains_.Train(); }
   TimeBase& Time() { return time_base_; }
+  // The hardware-access driver, opened by the constructor (ring-0 capture).
+  HardwareDriver& Driver() { return driver_; }
   // PriorityLevel < 8 at the start of the current capture run (ring-0 capture).
   bool KeepInterruptsOn() const { return keep_interrupts_on_; }
   // CodeBuffer: the last decoded code, re-sent for a repeat frame.
@@ -128,6 +132,7 @@ class TCommThread final : public ControlChannel,
 
   platform::Platform& platform_;
   HostServices& host_;
+  HardwareDriver driver_;
   ReceiverSettings settings_;
   TimeBase time_base_;
   std::atomic<bool> delivering_{false};

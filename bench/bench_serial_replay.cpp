@@ -12,9 +12,11 @@
 #include <vector>
 
 #include "platform/sim/sim_message_boxes.h"
-#include "platform/sim/sim_recordings.h"
-#include "platform/sim/sim_replay.h"
 #include "platform/sim/sim_serial_port.h"
+#include "receiver/serial_capture.h"
+#include "receiver/train_assembler.h"
+#include "tests/support/replay_receiver.h"
+#include "tools/replay/recordings.h"
 
 namespace {
 
@@ -50,7 +52,7 @@ class TimingHost : public HostServices {
 
 sim::PinWaveform LongSession(int rounds, int* presses_out) {
   std::ifstream in(SFH_DEFAULT_RECORDINGS);
-  const auto presses = sim::ReadRecordings(in);
+  const auto presses = replay::ReadRecordings(in);
   sim::WaveformBuilder waveform(1000 * sim::kReplayNsPerMs);
   int count = 0;
   for (int r = 0; r < rounds; ++r) {
@@ -112,7 +114,7 @@ void BM_SerialReplaySession(benchmark::State& state) {
     };
     scheduler.OnIdle([&] { receiver.RequestTerminate(); });
     SerialCaptureState capture_state;
-    RunSerialCapture(receiver, {scheduler, ports, boxes}, capture_state);
+    RunSerialCapture(receiver.Seams(), {scheduler, ports, boxes}, capture_state);
     cpu_ns.insert(cpu_ns.end(), host.cpu_ns.begin(), host.cpu_ns.end());
     virtual_ns.insert(virtual_ns.end(), host.virtual_ns.begin(), host.virtual_ns.end());
   }

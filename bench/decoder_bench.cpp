@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "decode/decoder.h"
-#include "decode/durations.h"
 #include "tools/irdecode_input.h"
+#include "tools/replay/durations.h"
 
 namespace {
 std::atomic<long> allocations{0};
@@ -42,7 +42,7 @@ std::vector<PulseTrain> CorpusTrains() {
   std::vector<tools::InputError> errors;
   std::vector<PulseTrain> trains;
   for (const tools::Recording& r : tools::ParseCorpusTsv(text.str(), errors)) {
-    for (const PulseTrain& t : SplitIntoTrains(r.durations_us, kReplayTicksPerSecond)) {
+    for (const PulseTrain& t : ReplayedTrains(r.durations_us, kReplayTicksPerSecond)) {
       if (t.LastEdgeIndex > 10) trains.push_back(t);  // trains that are decoded in full
     }
   }

@@ -13,8 +13,8 @@
 #include <string>
 #include <utility>
 
+#include "common/identity.h"
 #include "config/receiver_settings.h"
-#include "host/plugin_identity.h"
 
 namespace sfh56 {
 namespace {

@@ -25,6 +25,56 @@ constexpr double kShortFramePairSeconds = 0.004;
 constexpr double kWalkTopSeconds = 100.0;
 constexpr double kWalkBottomSeconds = 0.0;
 
+// The receiver's decode records nothing: every call below is empty and inlined away, so
+// its code is the same as without any trace.
+struct NoTrace {
+  void Outcome(DecodeTrace::Outcome) {}
+  void Intervals(int, bool) {}
+  void Dropped(int, DecodeTrace::Drop) {}
+  void Kept(int, int) {}
+  void Estimated(const Thresholds&) {}
+  void Bit(int, int, int, uint64_t, bool) {}
+  void Accumulated(uint64_t, int32_t) {}
+};
+
+// Fills a DecodeTrace, mapping the filtered intervals back to the train's intervals.
+class TraceRecorder {
+ public:
+  explicit TraceRecorder(DecodeTrace& trace) : t_(trace) { t_ = DecodeTrace{}; }
+  void Outcome(DecodeTrace::Outcome outcome) { t_.outcome = outcome; }
+  void Intervals(int count, bool long_leader) {
+    t_.interval_count = count;
+    t_.long_leader = long_leader;
+    t_.bit_of.fill(-1);
+  }
+  void Dropped(int interval, DecodeTrace::Drop why) {
+    t_.drop[static_cast<size_t>(interval)] = why;
+  }
+  void Kept(int filtered, int interval) {
+    interval_of_[static_cast<size_t>(filtered)] = static_cast<int16_t>(interval);
+  }
+  void Estimated(const Thresholds& thresholds) { t_.thresholds = thresholds; }
+  // Bit number index (0 = the first shifted in) came from the filtered intervals
+  // first..last (none when last < first); the accumulator holds it in its lowest bit.
+  void Bit(int index, int first, int last, uint64_t accumulator, bool cleared) {
+    if (index < 0 || index >= DecodeTrace::kMaxBits) return;
+    for (int i = first; i <= last; ++i) {
+      t_.bit_of[static_cast<size_t>(interval_of_[static_cast<size_t>(i)])] =
+          static_cast<int16_t>(index);
+    }
+    t_.bits[static_cast<size_t>(index)] = static_cast<uint8_t>(accumulator & 1);
+    t_.cleared[static_cast<size_t>(index)] = cleared;
+  }
+  void Accumulated(uint64_t accumulator, int32_t count) {
+    t_.accumulator = accumulator;
+    t_.bit_count = count;
+  }
+
+ private:
+  DecodeTrace& t_;
+  std::array<int16_t, kEdgeCapacity> interval_of_{};
+};
+
 }  // namespace
 
 Thresholds EstimateThreshold(const IntervalRecord* in, int first, int last) {
@@ -153,8 +203,32 @@ int FormatHexCode(uint64_t value, int min_digits, char* out, int max_chars) {
   return length;
 }
 
+int CodeWithBitMask(uint64_t accumulator, int32_t bit_count, int32_t bit_mask, char* out) {
+  // J. BitMask.
+  if (bit_mask > 0) {
+    if (bit_mask < 64) accumulator &= (uint64_t{1} << bit_mask) - 1;
+    bit_count = bit_mask;
+  }
+  // K. Text: count / 4 digits rounded up.
+  const int digits = bit_count / 4 + (bit_count % 4 != 0 ? 1 : 0);
+  return FormatHexCode(accumulator, digits, out, kMaxCodeChars);
+}
+
 DecodeResult Decoder::Decode(const PulseTrain& train, int32_t bit_mask, DecoderState& state,
                              ServiceLogSink* log, CodeSink* sink) {
+  NoTrace trace;
+  return Run(train, bit_mask, state, log, sink, trace);
+}
+
+DecodeResult Decoder::Decode(const PulseTrain& train, int32_t bit_mask, DecoderState& state,
+                             DecodeTrace& trace) {
+  TraceRecorder recorder(trace);
+  return Run(train, bit_mask, state, nullptr, nullptr, recorder);
+}
+
+template <typename Trace>
+DecodeResult Decoder::Run(const PulseTrain& train, int32_t bit_mask, DecoderState& state,
+                          ServiceLogSink* log, CodeSink* sink, Trace& trace) {
   // A record count beyond the array (never written by a capture path) is read as a full
   // array rather than past it.
   const int n = std::min<int32_t>(train.LastEdgeIndex, kEdgeCapacity - 1);
@@ -169,6 +243,7 @@ DecodeResult Decoder::Decode(const PulseTrain& train, int32_t bit_mask, DecoderS
   // A. Repeat frame: the previous code again.
   if (n == 3) {
     if (duration(0) > kRepeatFirstIntervalSeconds) {
+      trace.Outcome(DecodeTrace::Outcome::kRepeat);
       DecodeResult result{true, state.Code(), false, false};
       if (sink != nullptr) sink->Deliver(result.code);
       return result;
@@ -187,20 +262,32 @@ DecodeResult Decoder::Decode(const PulseTrain& train, int32_t bit_mask, DecoderS
   // F. Long leader.
   const bool long_leader = w[0].Value > kLongLeaderMarkSeconds &&
                            w[1].Value > kLongLeaderSpaceSeconds && n >= kLongLeaderMinLastEdgeIndex;
+  trace.Intervals(n, long_leader);
 
   // G. Filter gaps and leaders, compacting in place.
   int k = 0;
   for (int j = 0; j < n; ++j) {
     const double d = w[j].Value;
-    if (!(d < kGapSeconds)) continue;
-    if (long_leader && j < 2) continue;
-    if (j == 0 && w[0].Level == 1 && d > kLeaderMarkSeconds) continue;
+    if (!(d < kGapSeconds)) {
+      trace.Dropped(j, DecodeTrace::Drop::kGap);
+      continue;
+    }
+    if (long_leader && j < 2) {
+      trace.Dropped(j, DecodeTrace::Drop::kLongLeader);
+      continue;
+    }
+    if (j == 0 && w[0].Level == 1 && d > kLeaderMarkSeconds) {
+      trace.Dropped(j, DecodeTrace::Drop::kLeaderMark);
+      continue;
+    }
+    trace.Kept(k, j);
     w[k++] = w[j];
   }
 
   // H. Thresholds.
   const Thresholds th = EstimateThreshold(w, 0, k - 1);
   const bool shift_coded = th.DecisionSeconds == 0.0;
+  trace.Estimated(th);
 
   // I. Bits.
   state.code_[0] = '\0';
@@ -213,9 +300,11 @@ DecodeResult Decoder::Decode(const PulseTrain& train, int32_t bit_mask, DecoderS
     };
     acc = 1;
     count = 1;
+    trace.Bit(0, 0, -1, acc, false);
     uint64_t phase = 1;
     int i = 0;
     while (i <= k - 1) {
+      const int first = i;
       if (w[i].Value > level_threshold(w[i].Level)) {
         phase = 1 - phase;
         i += 1;
@@ -227,6 +316,7 @@ DecodeResult Decoder::Decode(const PulseTrain& train, int32_t bit_mask, DecoderS
       acc = acc * 2 + phase;
       ++count;
       if (count == 3) acc &= ~uint64_t{1};  // the third bit is always 0
+      trace.Bit(count - 1, first, i - 1, acc, count == 3);
     }
   } else {
     const uint8_t data_level = th.MarkSeconds != 0.0 ? 1 : 0;
@@ -235,25 +325,24 @@ DecodeResult Decoder::Decode(const PulseTrain& train, int32_t bit_mask, DecoderS
       if (w[i].Level != data_level) continue;
       acc = acc * 2 + (w[i].Value > th.DecisionSeconds ? 1 : 0);
       ++count;
+      bool cleared = false;
       if (short_frame_rule) {
         // Nothing follows the last interval: its pair is the interval alone.
         const double next = i + 1 < k ? w[i + 1].Value : 0.0;
         if ((count <= 2 && w[i].Value + next > kShortFramePairSeconds) || count == 5) {
           acc &= ~uint64_t{1};
+          cleared = true;
         }
       }
+      trace.Bit(count - 1, i, i, acc, cleared);
     }
   }
 
-  // J. BitMask.
-  if (bit_mask > 0) {
-    if (bit_mask < 64) acc &= (uint64_t{1} << bit_mask) - 1;
-    count = bit_mask;
-  }
+  trace.Accumulated(acc, count);
+  trace.Outcome(DecodeTrace::Outcome::kFull);
 
-  // K. Text: count / 4 digits rounded up.
-  const int digits = count / 4 + (count % 4 != 0 ? 1 : 0);
-  state.code_length_ = FormatHexCode(acc, digits, state.code_.data(), kMaxCodeChars);
+  // J, K. BitMask and text.
+  state.code_length_ = CodeWithBitMask(acc, count, bit_mask, state.code_.data());
 
   // L. Delivery, then the log's code line.
   DecodeResult result{true, state.Code(), true, shift_coded};

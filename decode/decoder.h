@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "receiver/pulse_train.h"
+#include "common/pulse_train.h"
 
 namespace sfh56 {
 
@@ -60,6 +60,37 @@ struct Thresholds {
 
 // Derives the coding mode and the thresholds from the filtered intervals first..last.
 Thresholds EstimateThreshold(const IntervalRecord* intervals, int first, int last);
+
+// Every decision of one decode, for tools that draw a train and explain its code. The
+// receiver never asks for it: its decode records nothing and costs nothing more.
+struct DecodeTrace {
+  enum class Outcome : uint8_t {
+    kIgnored,  // ten intervals or fewer: nothing delivered
+    kRepeat,   // four edges with a long first interval: the previous code again
+    kFull,     // decoded
+  };
+  // What the filter did with an interval.
+  enum class Drop : uint8_t {
+    kKept,
+    kGap,         // 7.5 ms or longer: a gap or a leader
+    kLongLeader,  // the mark or space of a long leader
+    kLeaderMark,  // a first mark longer than 3 ms
+  };
+  // A bi-phase code counts a leading 1 and at most one bit per interval.
+  static constexpr int kMaxBits = kEdgeCapacity + 1;
+
+  // The fields below the outcome are written by a full decode only.
+  Outcome outcome = Outcome::kIgnored;
+  int interval_count = 0;  // intervals between the train's edges
+  bool long_leader = false;
+  Thresholds thresholds;
+  std::array<Drop, kEdgeCapacity> drop{};       // per interval
+  std::array<int16_t, kEdgeCapacity> bit_of{};  // per interval: the bit it gave, or -1
+  int bit_count = 0;                            // bits shifted in, before BitMask
+  std::array<uint8_t, kMaxBits> bits{};         // in the order received, as they end up
+  std::array<bool, kMaxBits> cleared{};         // set to 0 by a rule, whatever the signal
+  uint64_t accumulator = 0;                     // the last 64 bits, before BitMask
+};
 
 // Decoder state kept by the receiver object: the last code (re-sent for repeat frames)
 // and the scratch work array.
@@ -116,7 +147,21 @@ class Decoder {
   // caller delivers from the result instead).
   static DecodeResult Decode(const PulseTrain& train, int32_t bit_mask, DecoderState& state,
                              ServiceLogSink* log = nullptr, CodeSink* sink = nullptr);
+
+  // The same decode (no log, no sink), recording every decision in trace.
+  static DecodeResult Decode(const PulseTrain& train, int32_t bit_mask, DecoderState& state,
+                             DecodeTrace& trace);
+
+ private:
+  template <typename Trace>
+  static DecodeResult Run(const PulseTrain& train, int32_t bit_mask, DecoderState& state,
+                          ServiceLogSink* log, CodeSink* sink, Trace& trace);
 };
+
+// The code text of a decoded accumulator of bit_count bits with the BitMask setting
+// applied, as a decode writes it: into out (kCodeBufferBytes bytes), zero-terminated;
+// returns its length. For tools that try every BitMask on one decoded train.
+int CodeWithBitMask(uint64_t accumulator, int32_t bit_count, int32_t bit_mask, char* out);
 
 // Writes value as uppercase hexadecimal with at least min_digits digits (at least one
 // digit; at most max_chars characters in total, the padding is cut first) into out,

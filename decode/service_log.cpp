@@ -76,7 +76,7 @@ std::string FormatLogCodeLine(std::string_view code, bool shift_coded) {
   out.append(";  ShiftCoded=");
   out.append(shift_coded ? "TRUE" : "FALSE");
   out.append(" ; ");
-  out.append(kPluginVersionText);
+  out.append(kPluginVersion);
   out.append(kLineEnd);
   return out;
 }

@@ -7,13 +7,13 @@
 #include <string>
 #include <string_view>
 
+#include "common/identity.h"
 #include "decode/decoder.h"
 #include "platform/files.h"
 
 namespace sfh56 {
 
 inline constexpr std::string_view kServiceLogFileName = "log.txt";
-inline constexpr std::string_view kPluginVersionText = "1.15";
 
 // The log's path: the executable's path cut after its last backslash, then "log.txt"
 // (just "log.txt" when the path holds no backslash).

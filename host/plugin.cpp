@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "host/plugin_identity.h"
+#include "common/identity.h"
 #include "host/text_copy.h"
 #include "host/version_number.h"
 #include "platform/ui.h"

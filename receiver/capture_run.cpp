@@ -1,21 +1,18 @@
 #include "receiver/capture_run.h"
 
-#include "receiver/comm_thread.h"
-
 namespace sfh56 {
 
-void NoDeviceCaptureRun::Run(TCommThread& receiver) {
-  receiver.Acknowledge(true);
-  const auto objects = receiver.ControlWaitables();
+void NoDeviceCaptureRun::Run(const CaptureSeams& seams) {
+  ControlChannel& control = seams.control;
+  control.Acknowledge(true);
   for (;;) {
-    const platform::WaitResult result =
-        receiver.Platform().scheduler.WaitAny(objects, platform::kWaitInfinite);
-    if (result.kind != platform::WaitResult::kSignaled) {
+    const RequestAnswer answer = AnswerRequest(control, control.Wait(platform::kWaitInfinite));
+    if (answer == RequestAnswer::kNotARequest) {
       // A wait that cannot be made would spin here; give the thread up instead.
-      receiver.SetTerminated();
+      control.SetTerminated();
       return;
     }
-    if (receiver.AnswerControlRequest(result.index) == ControlAnswer::kEndRun) return;
+    if (answer == RequestAnswer::kEndRun) return;
   }
 }
 

@@ -1,11 +1,8 @@
 #include "receiver/comm_thread.h"
 
-#include "receiver/serial_capture.h"
-
-#include <optional>
-
-#include "decode/service_log.h"
 #include "hwaccess/hardware_driver.h"
+#include "receiver/serial_capture.h"
+#include "receiver/train_assembler.h"
 #include "receiver/usb_capture.h"
 
 namespace sfh56 {
@@ -16,18 +13,6 @@ namespace prio = platform::priority;
 constexpr int kThreadPriorityByLevel[kRealtimePriorityLevel] = {
     prio::kIdle,        prio::kLowest,  prio::kBelowNormal,  prio::kNormal,
     prio::kAboveNormal, prio::kHighest, prio::kTimeCritical,
-};
-
-// Keeps Delivering set for the duration of one call into the host.
-class DeliveringScope {
- public:
-  explicit DeliveringScope(std::atomic<bool>& flag) : flag_(flag) { flag_.store(true); }
-  ~DeliveringScope() { flag_.store(false); }
-  DeliveringScope(const DeliveringScope&) = delete;
-  DeliveringScope& operator=(const DeliveringScope&) = delete;
-
- private:
-  std::atomic<bool>& flag_;
 };
 
 }  // namespace
@@ -43,19 +28,16 @@ TCommThread::TCommThread(platform::Platform& platform, HostServices& host)
     : platform_(platform),
       host_(host),
       time_base_(platform.counters, platform.scheduler),
-      serial_capture_(std::make_unique<SerialCaptureRun>()),
-      usb_capture_(std::make_unique<UsbCaptureRun>()) {
+      delivery_(platform.files, host, delivering_),
+      trains_(settings_, *this),
+      serial_capture_(std::make_unique<SerialCaptureRun>(SerialCapturePlatform{
+          platform.scheduler, platform.serial_ports, platform.message_boxes})),
+      usb_capture_(std::make_unique<UsbCaptureRun>(platform.modules, platform.message_boxes)) {
   thread_ = platform_.scheduler.CreateSuspendedThread([this] { Execute(); });
   time_base_.TscAvailable = time_base_.HasTimeStampCounter();
   delivering_.store(false);
-  settings_.PriorityLevel = kRealtimePriorityLevel;
+  // The settings start with their own defaults (config) and the train empty.
   thread_->SetPriority(prio::kTimeCritical);
-  train_.LastEdgeIndex = -1;
-  settings_.ComName = "COM1";
-  settings_.InputSignal = 1;
-  settings_.CommandOrder = 0;
-  settings_.BitMask = 16;
-  settings_.ServiceMode = false;
   OpenHardwareDriver(platform_);
   settings_.AllowRing0 = Ring0Possible();
   terminate_event_ = platform_.scheduler.CreateEvent(/*manual_reset=*/true, false);
@@ -135,8 +117,9 @@ bool TCommThread::TerminateAndWait() {
 
 // --- Receiver side ------------------------------------------------------------------------
 
-std::array<platform::Waitable*, 3> TCommThread::ControlWaitables() {
-  return {terminate_event_.get(), start_event_.get(), stop_event_.get()};
+Wake TCommThread::Wait(uint32_t timeout_ms, platform::Waitable* device) {
+  return WaitForWake(platform_.scheduler, {*terminate_event_, *start_event_, *stop_event_}, device,
+                     timeout_ms);
 }
 
 void TCommThread::Acknowledge(bool running) {
@@ -144,51 +127,13 @@ void TCommThread::Acknowledge(bool running) {
   ack_event_->Set();
 }
 
-ControlAnswer TCommThread::AnswerControlRequest(int index) {
-  switch (index) {
-    case kTerminateIndex:
-      SetTerminated();
-      return ControlAnswer::kEndRun;
-    case kStartIndex:
-      Acknowledge(true);
-      return ControlAnswer::kContinue;
-    case kStopIndex:
-      Acknowledge(false);
-      return ControlAnswer::kEndRun;
-    default:
-      return ControlAnswer::kNotAControl;
-  }
-}
-
-void TCommThread::Deliver(const std::string& code) {
-  DeliveringScope scope(delivering_);
-  host_.DeliverCode(code);
-}
-
-namespace {
-
-// Delivers each decoded code through the receiver, with Delivering set around the call.
-class ReceiverCodeSink : public CodeSink {
- public:
-  explicit ReceiverCodeSink(TCommThread& receiver) : receiver_(receiver) {}
-  void Deliver(std::string_view code) override { receiver_.Deliver(std::string(code)); }
-
- private:
-  TCommThread& receiver_;
-};
-
-}  // namespace
-
-void TCommThread::DecodePulseTrain() {
-  std::optional<ServiceLogWriter> log;
-  if (settings_.ServiceMode) log.emplace(platform_.files);
-  ReceiverCodeSink sink(*this);
-  Decoder::Decode(train_, settings_.BitMask, decoder_, log ? &*log : nullptr, &sink);
+void TCommThread::DecodeAndDeliver(const PulseTrain& train) {
+  delivery_.DecodeAndDeliver(train, settings_);
 }
 
 void TCommThread::Calibrate() {
   time_base_.Calibrate(settings_.AllowRing0);
-  train_.TicksPerSecond = time_base_.TicksPerSecond;
+  trains_.Train().TicksPerSecond = time_base_.TicksPerSecond;
 }
 
 void TCommThread::ApplyPriorityLevel() {
@@ -202,38 +147,40 @@ void TCommThread::ApplyPriorityLevel() {
 
 CaptureRun& TCommThread::CaptureFor(const std::string& com_name) {
   // Exactly "USB": a port name in any other spelling is a serial port's name.
-  return com_name == "USB" ? *usb_capture_ : *serial_capture_;
+  return com_name == kUsbComName ? *usb_capture_ : *serial_capture_;
 }
 
 void TCommThread::Execute() {
   LoadSettings();
-  first_wait_ms_ = kFirstWaitMs;
-  next_wait_ms_ = kNextWaitMs;
   running_.store(false);
-  const auto control = ControlWaitables();
   while (!Terminated()) {
     saved_priority_class_ = 0;
+    // The idle wait: a start request leaves it (the capture run acknowledges), a stop
+    // request is acknowledged here with Running false.
     bool start_taken = false;
     while (!start_taken && !Terminated()) {
-      const platform::WaitResult result =
-          platform_.scheduler.WaitAny(control, platform::kWaitInfinite);
-      if (result.kind == platform::WaitResult::kAbandoned) {
-        platform_.scheduler.SleepMs(0);
-      } else if (result.kind != platform::WaitResult::kSignaled) {
-        // Requests can no longer be received: end rather than spin.
-        SetTerminated();
-      } else if (result.index == kTerminateIndex) {
-        SetTerminated();
-      } else if (result.index == kStartIndex) {
-        start_taken = true;
-      } else if (result.index == kStopIndex) {
-        Acknowledge(false);
+      switch (Wait(platform::kWaitInfinite)) {
+        case Wake::kStart:
+          start_taken = true;
+          break;
+        case Wake::kStop:
+          Acknowledge(false);
+          break;
+        case Wake::kAbandoned:
+          platform_.scheduler.SleepMs(0);
+          break;
+        case Wake::kTerminate:
+        default:
+          // The terminate request; or requests can no longer be received: end rather
+          // than spin.
+          SetTerminated();
+          break;
       }
     }
     if (Terminated()) break;
     ApplyPriorityLevel();
     keep_interrupts_on_ = settings_.PriorityLevel < kBusyPollingPriorityLevel;
-    CaptureFor(settings_.ComName).Run(*this);
+    CaptureFor(settings_.ComName).Run(Seams());
     if (saved_priority_class_ != 0) {
       platform_.scheduler.SetProcessPriorityClass(saved_priority_class_);
     }

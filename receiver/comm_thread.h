@@ -8,38 +8,31 @@
 // the host's thread does not wait, so a delivery blocked in a call into the host cannot
 // deadlock with the host thread that serves it.
 //
-// Receiver side: the thread body and the capture runs (receiver/capture_run.h). Running
-// is written only there; AckEvent is set only there.
+// Receiver side: the thread body and the capture runs (receiver/capture_run.h), which
+// see this object only through its seams (receiver/capture_seams.h): it is their
+// control channel, their clock and the outlet of their trains. Running is written only
+// there; AckEvent is set only there.
 
-#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
+#include "common/pulse_train.h"
 #include "config/receiver_settings.h"
-#include "decode/decoder.h"
 #include "platform/platform.h"
 #include "receiver/capture_run.h"
+#include "receiver/capture_seams.h"
+#include "receiver/code_delivery.h"
 #include "receiver/host_services.h"
-#include "receiver/pulse_train.h"
 #include "receiver/time_base.h"
 
 namespace sfh56 {
 
 inline constexpr uint32_t kAckTimeoutMs = 20000;
 inline constexpr uint32_t kTerminateTimeoutMs = 30000;
-inline constexpr int kFirstWaitMs = 30;           // end of a train while it has fewer than 10 edges
-inline constexpr int kNextWaitMs = 13;            // end of a train once it has 10 or more
 inline constexpr int kRealtimePriorityLevel = 7;  // this level and above: realtime class
-inline constexpr int kBusyPollingPriorityLevel = 8;
-inline constexpr int kCodeBufferSize = 252;
-
-// Wait indices of the control events in every wait of the receiver thread.
-inline constexpr int kTerminateIndex = 0;
-inline constexpr int kStartIndex = 1;
-inline constexpr int kStopIndex = 2;
-inline constexpr int kFirstCaptureIndex = 3;  // a capture's own objects start here
 
 // How a priority level is applied at the start of a capture run.
 struct PriorityPlan {
@@ -48,13 +41,7 @@ struct PriorityPlan {
 };
 PriorityPlan PriorityPlanFor(uint8_t priority_level);
 
-enum class ControlAnswer {
-  kContinue,     // a start request: acknowledged, capture goes on
-  kEndRun,       // a stop request (acknowledged) or the terminate request
-  kNotAControl,  // the index is not one of the control events
-};
-
-class TCommThread {
+class TCommThread final : public ControlChannel, public CaptureClock, public TrainOutlet {
  public:
   // Creates the thread suspended, tests the counters and calibrates the time base, opens
   // the hardware-access driver. The thread first runs at the first Start, Stop or
@@ -62,7 +49,7 @@ class TCommThread {
   TCommThread(platform::Platform& platform, HostServices& host);
   // The owner destroys the object only after TerminateAndWait returned true. Should the
   // thread still run, it is asked to end and waited for without limit.
-  ~TCommThread();
+  ~TCommThread() override;
   TCommThread(const TCommThread&) = delete;
   TCommThread& operator=(const TCommThread&) = delete;
 
@@ -88,52 +75,39 @@ class TCommThread {
   void LoadSettings();
   void SaveSettings();
 
-  // The capture runs (defaults: NoDeviceCaptureRun for serial, UsbCaptureRun for USB).
-  // Set before the first Start.
+  // The capture runs (defaults: SerialCaptureRun and UsbCaptureRun on this object's
+  // platform). Set before the first Start.
   void SetSerialCapture(std::unique_ptr<CaptureRun> capture);
   void SetUsbCapture(std::unique_ptr<CaptureRun> capture);
 
-  // --- Receiver side (capture runs, decoder, delivery) ----------------------------------
-  platform::Platform& Platform() { return platform_; }
-  HostServices& Host() { return host_; }
+  // --- The receiver's state, as tests and diagnostics see it ----------------------------
   platform::Event& TerminateEvent() { return *terminate_event_; }
   platform::Event& StartEvent() { return *start_event_; }
   platform::Event& StopEvent() { return *stop_event_; }
-  platform::Event& AckEvent() { return *ack_event_; }
-  // TerminateEvent, StartEvent, StopEvent at kTerminateIndex, kStartIndex, kStopIndex.
-  std::array<platform::Waitable*, 3> ControlWaitables();
-  // Receiver thread only: Running := running, then set AckEvent.
-  void Acknowledge(bool running);
-  // Receiver thread only.
-  void SetRunning(bool running) { running_.store(running); }
-  // The common answer to a request reported by a wait at index (see ControlAnswer).
-  ControlAnswer AnswerControlRequest(int index);
-  bool Terminated() const { return terminated_.load(); }
-  void SetTerminated() { terminated_.store(true); }
-  // Hands a code to the host with Delivering set around the call.
-  void Deliver(const std::string& code);
-
-  PulseTrain& Train() { return train_; }
+  bool Terminated() const override { return terminated_.load(); }
+  PulseTrain& Train() { return trains_.Train(); }
   TimeBase& Time() { return time_base_; }
-  int64_t ReadTimestamp() { return time_base_.ReadTimestamp(settings_.AllowRing0); }
-  void Calibrate();
   // PriorityLevel < 8 at the start of the current capture run (ring-0 capture).
   bool KeepInterruptsOn() const { return keep_interrupts_on_; }
-  int FirstWaitMs() const { return first_wait_ms_; }
-  int NextWaitMs() const { return next_wait_ms_; }
   uint32_t SavedPriorityClass() const { return saved_priority_class_; }
+  // CodeBuffer: the last decoded code, re-sent for a repeat frame.
+  std::string_view LastCode() const { return delivery_.LastCode(); }
+  // Hands one code to the host with Delivering set, as the decoder's delivery does.
+  void Deliver(const std::string& code) { delivery_.Deliver(code); }
+  // The seams the capture runs see.
+  CaptureSeams Seams() { return {*this, *this, settings_, trains_, host_}; }
 
-  // The serial port's resources found by the port lookup (ring-0 capture).
-  int32_t PortBase = 0;
-  int32_t PortIrq = 0;
-  int32_t PortDma = 0;
-  // The decoder's state: the last decoded code, zero-terminated, re-sent for a repeat.
-  // Decodes the current train, which the sequence rule admitted, hands its code to the
-  // host and, in service mode, writes it to the service log. Every capture path ends an
-  // admitted train here, so CodeBuffer (the last code, re-sent for a repeat frame) is one
-  // for the whole receiver, whichever path captured the train.
-  void DecodePulseTrain();
-  std::string_view LastCode() const { return decoder_.Code(); }
+  // --- Seams: the control channel, the clock and the outlet of the capture runs ----------
+  Wake Wait(uint32_t timeout_ms, platform::Waitable* device = nullptr) override;
+  // Receiver thread only: Running := running, then AckEvent set.
+  void Acknowledge(bool running) override;
+  void SetTerminated() override { terminated_.store(true); }
+  int64_t ReadTimestamp() override { return time_base_.ReadTimestamp(settings_.AllowRing0); }
+  // Calibrates for the counter AllowRing0 selects; the train takes the new frequency.
+  void Calibrate() override;
+  TimeBaseThresholds Thresholds() const override { return time_base_.Thresholds(); }
+  bool PluginOpen() const override { return host_.PluginOpen(); }
+  void DecodeAndDeliver(const PulseTrain& train) override;
 
  private:
   void Execute();
@@ -144,14 +118,12 @@ class TCommThread {
   HostServices& host_;
   ReceiverSettings settings_;
   TimeBase time_base_;
-  PulseTrain train_;
-  DecoderState decoder_;  // CodeBuffer and the decoder's work array
   std::atomic<bool> delivering_{false};
   std::atomic<bool> running_{false};
   std::atomic<bool> terminated_{false};
+  CodeDelivery delivery_;
+  TrainSink trains_;
   bool keep_interrupts_on_ = true;
-  int first_wait_ms_ = 0;
-  int next_wait_ms_ = 0;
   uint32_t saved_priority_class_ = 0;
   std::unique_ptr<CaptureRun> serial_capture_;
   std::unique_ptr<CaptureRun> usb_capture_;

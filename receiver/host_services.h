@@ -6,17 +6,16 @@
 #include <string>
 
 #include "platform/registry.h"
+#include "receiver/capture_seams.h"
 
 namespace sfh56 {
 
-class HostServices {
+class HostServices : public Translator {
  public:
-  virtual ~HostServices() = default;
   virtual bool PluginOpen() const = 0;
   // Hands one code to the host over the path of the current host API level. Runs on the
   // receiver thread; the receiver marks itself Delivering around the call.
   virtual void DeliverCode(const std::string& code) = 0;
-  virtual std::string TranslateText(const std::string& text) = 0;
   virtual platform::RootKey SettingsRootKey() const = 0;
 };
 

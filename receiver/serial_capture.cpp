@@ -28,41 +28,45 @@ int64_t SecondsToTicks(double ticks_per_second, double seconds) {
 
 class Capture {
  public:
-  Capture(SerialCaptureReceiver& receiver, const SerialCapturePlatform& platform,
+  Capture(const CaptureSeams& seams, const SerialCapturePlatform& platform,
           SerialCaptureState& state)
-      : receiver_(receiver), platform_(platform), state_(state) {}
+      : control_(seams.control),
+        clock_(seams.clock),
+        settings_(seams.settings),
+        trains_(seams.trains),
+        texts_(seams.texts),
+        platform_(platform),
+        state_(state) {}
 
   void Run() {
-    ReceiverSettings& settings = receiver_.Settings();
     std::unique_ptr<platform::SerialPort> port;
-    if (!settings.ComName.empty() && settings.ComName.size() <= kMaxPortNameChars) {
-      port = platform_.ports.Open(settings.ComName);
+    if (!settings_.ComName.empty() && settings_.ComName.size() <= kMaxPortNameChars) {
+      port = platform_.ports.Open(settings_.ComName);
     }
     if (!port) {
-      platform_.message_boxes.Show(receiver_.TranslateText(kUnableToOpenPortText), settings.ComName,
+      platform_.message_boxes.Show(texts_.TranslateText(kUnableToOpenPortText), settings_.ComName,
                                    platform::kMbIconError | platform::kMbTopmost);
-      receiver_.SetRunningAndAcknowledge(false);
+      control_.Acknowledge(false);
       return;
     }
     port_ = port.get();
 
-    Arm(settings);
-    CheckReceiver(settings);
+    Arm();
+    CheckReceiver();
 
-    state_.PrevStatus &= state_.SignalMask;
-    receiver_.SetRunningAndAcknowledge(true);
+    control_.Acknowledge(true);
 
     platform_.scheduler.SleepMs(kArmDelayMs);
     port_->StartEventWait();
-    state_.Sequence.StartCapture(CapturePath::kSerial);
+    trains_.Sequence().StartCapture(CapturePath::kSerial);
 
-    MainLoop(settings);
+    MainLoop();
     port_ = nullptr;
     // The port and its event are closed here.
   }
 
  private:
-  void Arm(ReceiverSettings& settings) {
+  void Arm() {
     port_->SetupQueues(kPortQueueBytes, kPortQueueBytes);
     platform::DeviceControlBlock dcb;
     if (port_->GetState(dcb)) {
@@ -75,206 +79,160 @@ class Capture {
     port_->Escape(platform::EscapeFunction::kSetDtr);
     // Ring-0 capture needs the port's I/O address, which this build cannot look up:
     // capture goes on with the serial functions.
-    settings.AllowRing0 = false;
-    const InputLine line = InputLineFor(settings.InputSignal);
+    settings_.AllowRing0 = false;
+    const InputLine line = InputLineFor(settings_.InputSignal);
     state_.SignalMask = line.status_bit;
     port_->SetEventMask(line.event_mask);
     port_->CreateEventWait();
   }
 
   // Waits up to three seconds for the receiver's idle (set) level; on failure the user
-  // may retry after a new calibration or go on regardless.
-  void CheckReceiver(const ReceiverSettings& settings) {
+  // may retry after a new calibration or go on regardless. Leaves the line's last status
+  // (masked) as the previous status of the first train.
+  void CheckReceiver() {
+    uint32_t status = 0;
     for (;;) {
-      receiver_.Calibrate();
-      const int64_t deadline = receiver_.ReadTimestamp() +
-                               SecondsToTicks(receiver_.TicksPerSecond(), kReceiverCheckSeconds);
+      clock_.Calibrate();
+      const int64_t deadline =
+          clock_.ReadTimestamp() +
+          SecondsToTicks(clock_.Thresholds().TicksPerSecond, kReceiverCheckSeconds);
       bool expired = false;
       for (;;) {
-        const int64_t now = receiver_.ReadTimestamp();
+        const int64_t now = clock_.ReadTimestamp();
         expired = now > deadline;
-        uint32_t status = 0;
+        status = 0;
         port_->GetModemStatus(status);
-        state_.PrevStatus = status;
         if ((status & state_.SignalMask) != 0 || expired) break;
-        if (settings.InputSignal == kInputDcd) break;
+        if (settings_.InputSignal == kInputDcd) break;
       }
-      if (!expired) return;
+      if (!expired) break;
       const int answer = platform_.message_boxes.Show(
-          receiver_.TranslateText(kReceiverWarningText), kReceiverWarningCaption,
+          texts_.TranslateText(kReceiverWarningText), kPluginName,
           platform::kMbRetryCancel | platform::kMbIconQuestion | platform::kMbTopmost);
-      if (answer != platform::kIdRetry) return;
+      if (answer != platform::kIdRetry) break;
     }
+    state_.Assembler.SetPrevStatus(status & state_.SignalMask);
   }
 
-  void MainLoop(const ReceiverSettings& settings) {
-    platform::Waitable* objects[] = {&receiver_.TerminateEvent(), &receiver_.StartEvent(),
-                                     &receiver_.StopEvent(), &port_->EventWaitObject()};
-    while (!receiver_.Terminated()) {
+  void MainLoop() {
+    while (!control_.Terminated()) {
       port_->StartEventWait();
-      const platform::WaitResult result =
-          platform_.scheduler.WaitAny(objects, platform::kWaitInfinite);
-      if (result.Is(0)) {
-        receiver_.SetTerminated();
-      } else if (result.Is(1)) {
-        receiver_.SetRunningAndAcknowledge(true);
-      } else if (result.Is(2)) {
-        receiver_.SetRunningAndAcknowledge(false);
-        return;
-      } else if (result.Is(3)) {
-        if (CaptureTrain(settings)) {
-          receiver_.OnTrainCaptured();
-          ApplySequenceRule(settings);
+      const Wake wake = control_.Wait(platform::kWaitInfinite, &port_->EventWaitObject());
+      switch (AnswerRequest(control_, wake)) {
+        case RequestAnswer::kEndRun:
+          return;
+        case RequestAnswer::kGoOn:
+          continue;
+        case RequestAnswer::kNotARequest:
+          break;
+      }
+      if (wake == Wake::kDevice) {
+        if (CaptureTrain()) {
+          if (trains_.Finish() == TrainAction::kEndThread) control_.SetTerminated();
         } else {
           platform_.scheduler.SleepMs(kFailedPortBackoffMs);
         }
         Drain();
-      } else if (result.kind == platform::WaitResult::kAbandoned) {
+      } else if (wake == Wake::kAbandoned) {
         platform_.scheduler.SleepMs(0);  // yield
       } else {
         // A wait that cannot be made would spin here: give the thread up instead.
-        receiver_.SetTerminated();
+        control_.SetTerminated();
       }
     }
   }
 
-  // Captures one train into the receiver's PulseTrain. False when the port could not
-  // be read at all (nothing to count).
-  bool CaptureTrain(const ReceiverSettings& settings) {
-    PulseTrain& train = receiver_.Train();
-    const int64_t train_start = receiver_.ReadTimestamp();
-    SequenceRule& sequence = state_.Sequence;
-    sequence.StartTrain(train_start, receiver_.SequenceGapTicks());
+  // Captures one train into the sink's PulseTrain. False when the port could not be
+  // read at all (nothing to count).
+  bool CaptureTrain() {
+    PulseTrain& train = trains_.Train();
+    SequenceRule& sequence = trains_.Sequence();
+    TrainAssembler& assembler = state_.Assembler;
+    const TimeBaseThresholds time = clock_.Thresholds();
+    const int64_t train_start = clock_.ReadTimestamp();
+    sequence.StartTrain(train_start, time.SequenceGapTicks);
+    assembler.Begin(train.Edges.data(), train_start);
 
-    const bool busy = settings.PriorityLevel >= kBusyPollingPriorityLevel;
-    const int64_t window_ticks = receiver_.TrainStartWindowTicks();
-    const int64_t gap_ticks = receiver_.EdgeGapTicks();
-    const int64_t stuck_ticks =
-        SecondsToTicks(receiver_.TicksPerSecond(), kMaxEventsWithoutEdgeSeconds);
+    const bool busy = settings_.PriorityLevel >= kBusyPollingPriorityLevel;
+    const TrainLimits limits{time.TrainStartWindowTicks, time.EdgeGapTicks};
+    const int64_t stuck_ticks = SecondsToTicks(time.TicksPerSecond, kMaxEventsWithoutEdgeSeconds);
     platform::Waitable* event[] = {&port_->EventWaitObject()};
 
-    int n = 0;
     bool read_failed = false;
     bool ended = false;
     do {
       uint32_t status = 0;
       const bool read = port_->GetModemStatus(status);
-      const int64_t sample_time = receiver_.ReadTimestamp();
+      const int64_t sample_time = clock_.ReadTimestamp();
       if (!read) {
         read_failed = true;
         break;
       }
-      const uint32_t current = status & state_.SignalMask;
-      if (current != state_.PrevStatus) {
-        train.Edges[n] = {current, sample_time};
-        state_.PrevStatus = current;
-        sequence.EdgeRecorded(sample_time);
-        ++n;
-      }
+      assembler.Sample(status & state_.SignalMask, sample_time);
       port_->StartEventWait();
       if (busy) {
-        ended = n < kLongTrainEdges ? sample_time - train_start > window_ticks
-                                    : sample_time - sequence.LastEdgeTicks() > gap_ticks;
+        ended = assembler.EndsAt(sample_time, limits);
       } else {
-        const auto result =
-            platform_.scheduler.WaitAny(event, n < kLongTrainEdges ? kFirstWaitMs : kNextWaitMs);
+        const auto result = platform_.scheduler.WaitAny(event, assembler.QuietLimitMs());
         ended = result.kind == platform::WaitResult::kTimeout ||
-                sample_time - sequence.LastEdgeTicks() > stuck_ticks;
+                sample_time - assembler.LastEdgeTicks() > stuck_ticks;
       }
-    } while (!ended && n < kMaxCapturedEdges);
+    } while (!ended && !assembler.Full());
 
-    train.LastEdgeIndex = n - 1;
-    train.TicksPerSecond = receiver_.TicksPerSecond();
-    return !(read_failed && n == 0);
+    if (assembler.Count() > 0) sequence.EdgeRecorded(assembler.LastEdgeTicks());
+    train.LastEdgeIndex = assembler.Count() - 1;
+    train.TicksPerSecond = time.TicksPerSecond;
+    return !(read_failed && assembler.Count() == 0);
   }
 
-  void ApplySequenceRule(const ReceiverSettings& settings) {
-    switch (state_.Sequence.FinishTrain(settings.CommandOrder, receiver_.PluginOpen())) {
-      case TrainAction::kDecode:
-        receiver_.DecodeTrain();
-        break;
-      case TrainAction::kEndThread:
-        receiver_.SetTerminated();
-        break;
-      case TrainAction::kDiscard:
-        break;
-    }
-  }
+  // The drain on the port's comm-event wait; gives up after kDrainLimitSeconds so that
+  // requests are still served when the line never settles.
+  class DrainedPort {
+   public:
+    explicit DrainedPort(Capture& capture)
+        : capture_(capture),
+          start_(capture.clock_.ReadTimestamp()),
+          limit_ticks_(
+              SecondsToTicks(capture.clock_.Thresholds().TicksPerSecond, kDrainLimitSeconds)) {}
+    bool ChangePending() { return capture_.port_->EventWaitCompleted(); }
+    void Rearm() { capture_.port_->StartEventWait(); }
+    bool DrainTooLong() { return capture_.clock_.ReadTimestamp() - start_ > limit_ticks_; }
+    void WaitQuietStep() { capture_.platform_.scheduler.SleepMs(kDrainQuietMs); }
 
-  // Discards changes until the line has been quiet for kDrainQuietMs, leaving a wait
-  // pending; gives up after kDrainLimitSeconds so that requests are still served.
+   private:
+    Capture& capture_;
+    int64_t start_;
+    int64_t limit_ticks_;
+  };
+
   void Drain() {
-    const int64_t start = receiver_.ReadTimestamp();
-    const int64_t limit_ticks = SecondsToTicks(receiver_.TicksPerSecond(), kDrainLimitSeconds);
-    for (int checks = 0; checks < kDrainMaxChecks; ++checks) {
-      if (port_->EventWaitCompleted()) {
-        port_->StartEventWait();
-        if (receiver_.ReadTimestamp() - start > limit_ticks) return;
-        continue;
-      }
-      platform_.scheduler.SleepMs(kDrainQuietMs);
-      if (!port_->EventWaitCompleted()) return;
-    }
+    DrainedPort line(*this);
+    DrainLine(line, kDrainMaxChecks);
   }
 
-  SerialCaptureReceiver& receiver_;
+  ControlChannel& control_;
+  CaptureClock& clock_;
+  ReceiverSettings& settings_;
+  TrainSink& trains_;
+  Translator& texts_;
   const SerialCapturePlatform& platform_;
   SerialCaptureState& state_;
   platform::SerialPort* port_ = nullptr;
 };
 
-// SerialCaptureReceiver over the receiver thread object.
-class ThreadSide : public SerialCaptureReceiver {
- public:
-  explicit ThreadSide(TCommThread& receiver) : receiver_(receiver) {}
-
-  ReceiverSettings& Settings() override { return receiver_.Settings(); }
-  int64_t ReadTimestamp() override { return receiver_.ReadTimestamp(); }
-  void Calibrate() override { receiver_.Calibrate(); }
-  double TicksPerSecond() const override { return receiver_.Time().TicksPerSecond; }
-  int64_t SequenceGapTicks() const override { return receiver_.Time().SequenceGapTicks; }
-  int64_t TrainStartWindowTicks() const override { return receiver_.Time().TrainStartWindowTicks; }
-  int64_t EdgeGapTicks() const override { return receiver_.Time().EdgeGapTicks; }
-  uint32_t FirstWaitMs() const override {
-    return static_cast<uint32_t>(receiver_.FirstWaitMs() > 0 ? receiver_.FirstWaitMs()
-                                                             : kFirstWaitMs);
-  }
-  uint32_t NextWaitMs() const override {
-    return static_cast<uint32_t>(receiver_.NextWaitMs() > 0 ? receiver_.NextWaitMs() : kNextWaitMs);
-  }
-  platform::Waitable& TerminateEvent() override { return receiver_.TerminateEvent(); }
-  platform::Waitable& StartEvent() override { return receiver_.StartEvent(); }
-  platform::Waitable& StopEvent() override { return receiver_.StopEvent(); }
-  void SetRunningAndAcknowledge(bool running) override { receiver_.Acknowledge(running); }
-  void SetTerminated() override { receiver_.SetTerminated(); }
-  bool Terminated() const override { return receiver_.Terminated(); }
-  PulseTrain& Train() override { return receiver_.Train(); }
-  bool PluginOpen() const override { return receiver_.Host().PluginOpen(); }
-  void DecodeTrain() override { receiver_.DecodePulseTrain(); }
-  std::string TranslateText(const std::string& text) override {
-    return receiver_.Host().TranslateText(text);
-  }
-
- private:
-  TCommThread& receiver_;
-};
-
 }  // namespace
 
-void SerialCaptureRun::Run(TCommThread& receiver) {
-  ThreadSide side(receiver);
-  platform::Platform& platform = receiver.Platform();
-  RunSerialCapture(side, {platform.scheduler, platform.serial_ports, platform.message_boxes},
-                   state_);
+void SerialCaptureRun::Run(const CaptureSeams& seams) {
+  RunSerialCapture(seams, platform_, state_);
 }
 
 InputLine InputLineFor(uint8_t input_signal) {
   return input_signal < kInputLines.size() ? kInputLines[input_signal] : kInputLines[1];
 }
 
-void RunSerialCapture(SerialCaptureReceiver& receiver, const SerialCapturePlatform& platform,
+void RunSerialCapture(const CaptureSeams& seams, const SerialCapturePlatform& platform,
                       SerialCaptureState& state) {
-  Capture(receiver, platform, state).Run();
+  Capture(seams, platform, state).Run();
 }
 
 }  // namespace sfh56

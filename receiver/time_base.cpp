@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
-namespace sfh56 {
+#include "receiver/ring0_capture.h"
 
-ModuleThresholds g_module_thresholds;
+namespace sfh56 {
 
 int64_t RoundHalfEven(double value) {
   // nearbyint rounds in the current rounding mode, which is to nearest-even unless
@@ -92,7 +92,7 @@ void TimeBase::SetTimeBase(int64_t ticks_per_second) {
   SequenceGapTicks = t.SequenceGapTicks;
   TrainStartWindowTicks = t.TrainStartWindowTicks;
   EdgeGapTicks = t.EdgeGapTicks;
-  g_module_thresholds = {TrainStartWindowTicks, EdgeGapTicks, SequenceGapTicks};
+  g_ring0_thresholds = {TrainStartWindowTicks, EdgeGapTicks, SequenceGapTicks};
 }
 
 }  // namespace sfh56

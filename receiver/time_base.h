@@ -45,15 +45,6 @@ bool CounterSamplesTooSlow(std::array<int64_t, kCounterSpeedSamples> samples,
 int64_t TickRateFromReadings(int64_t p0, int64_t t0, int64_t p1, int64_t t1,
                              int64_t performance_frequency);
 
-// Copies of the thresholds for the ring-0 routine, which addresses no receiver object.
-// Written by every SetTimeBase; read only on the receiver thread.
-struct ModuleThresholds {
-  int64_t TrainStartWindowTicks = 0;
-  int64_t EdgeGapTicks = 0;
-  int64_t SequenceGapTicks = 0;
-};
-extern ModuleThresholds g_module_thresholds;
-
 // The time base state of one receiver object. The operations take the setting
 // AllowRing0 as it is at the moment of the call, since it decides the counter.
 class TimeBase {
@@ -66,8 +57,12 @@ class TimeBase {
   bool TestCounterSpeed();
   int64_t ReadTimestamp(bool allow_ring0);
   int64_t MeasureTickRate(bool allow_ring0);
+  // Sets the frequency and the thresholds, and their copies for the ring-0 routine.
   void SetTimeBase(int64_t ticks_per_second);
   void Calibrate(bool allow_ring0) { SetTimeBase(MeasureTickRate(allow_ring0)); }
+  TimeBaseThresholds Thresholds() const {
+    return {TicksPerSecond, SequenceGapTicks, TrainStartWindowTicks, EdgeGapTicks};
+  }
 
   bool TscAvailable = false;
   bool CounterTooSlow = false;

@@ -4,11 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
-#include <optional>
 #include <string>
-
-#include "decode/service_log.h"
-#include "receiver/comm_thread.h"
 
 namespace sfh56 {
 
@@ -79,7 +75,7 @@ void UsbCapture::UpdateDirection(uint8_t set_bits) {
   entry_.DoSetDataPortDirection(static_cast<uint8_t>(value | set_bits));
 }
 
-bool UsbCapture::PollOnce(UsbCaptureThread& thread) {
+bool UsbCapture::PollOnce(const CaptureSeams& seams) {
   // Bit 0 on, bit 1 off: polling, nothing received.
   UpdateDirection(kUsbPortBits);
   UpdateOutPort(kUsbPortBit0, kUsbPortBit1);
@@ -90,67 +86,44 @@ bool UsbCapture::PollOnce(UsbCaptureThread& thread) {
 
   // Both bits on from a received train until the next poll.
   UpdateOutPort(kUsbPortBits, 0);
-  PulseTrain& train = thread.Train();
-  train.TicksPerSecond = thread.TicksPerSecond();
+  PulseTrain& train = seams.trains.Train();
+  const double ticks_per_second = seams.clock.Thresholds().TicksPerSecond;
+  train.TicksPerSecond = ticks_per_second;
   BuildUsbPulseTrain(std::span<const uint8_t>(buffer_.data() + 1, static_cast<size_t>(count)),
-                     thread.TicksPerSecond(), train);
-  return CompleteTrain(thread);
-}
-
-bool UsbCapture::CompleteTrain(UsbCaptureThread& thread) {
+                     ticks_per_second, train);
   // The USB path has no sequence time-out: every train counts, however long the pause
   // before it was.
-  switch (thread.Sequence().FinishTrain(thread.CommandOrder(), host_.PluginOpen())) {
-    case TrainAction::kDiscard:
-      return false;
-    case TrainAction::kDecode:
-      thread.DecodeAndDeliver();
-      return false;
-    case TrainAction::kEndThread:
-      thread.SetTerminated();
-      return true;
-  }
-  return false;
+  return seams.trains.Finish() == TrainAction::kEndThread;
 }
 
-void UsbCapture::Run(UsbCaptureThread& thread) {
+void UsbCapture::Run(const CaptureSeams& seams) {
+  ControlChannel& control = seams.control;
   std::unique_ptr<platform::Module> library = modules_.Load(kUsbLibraryName);
   entry_ = library ? ResolveUsbEntryPoints(*library) : UsbEntryPoints{};
   if (!entry_.Complete()) {
-    message_boxes_.Show(host_.TranslateText(kUsbInitFailedText), kUsbLibraryName,
+    message_boxes_.Show(seams.texts.TranslateText(kUsbInitFailedText), kUsbLibraryName,
                         platform::kMbOk | platform::kMbIconError | platform::kMbTopmost);
     entry_ = {};
     library.reset();
-    thread.Acknowledge(false);
+    control.Acknowledge(false);
     return;
   }
 
-  thread.Acknowledge(true);
-  thread.Sequence().StartCapture(CapturePath::kUsb);
+  control.Acknowledge(true);
+  seams.trains.Sequence().StartCapture(CapturePath::kUsb);
 
   // Both status bits off while the capture starts; the bits made outputs.
   UpdateOutPort(0, kUsbPortBits);
   UpdateDirection(kUsbPortBits);
 
-  bool stopped = false;
-  bool terminated = false;
-  while (!stopped && !terminated) {
-    switch (thread.WaitForRequest(kUsbPollPeriodMs)) {
-      case UsbCaptureThread::Request::kTerminate:
-        thread.SetTerminated();
-        terminated = true;
-        break;
-      case UsbCaptureThread::Request::kStart:
-        thread.Acknowledge(true);
-        break;
-      case UsbCaptureThread::Request::kStop:
-        thread.Acknowledge(false);
-        stopped = true;
-        break;
-      case UsbCaptureThread::Request::kNone:
-        // A train admitted while the host has closed the plugin ends the thread.
-        terminated = PollOnce(thread);
-        break;
+  for (;;) {
+    const RequestAnswer answer = AnswerRequest(control, control.Wait(kUsbPollPeriodMs));
+    if (answer == RequestAnswer::kEndRun) break;
+    // No request within the period (or a wait that reported none): poll once. A train
+    // admitted while the host has closed the plugin ends the thread.
+    if (answer == RequestAnswer::kNotARequest && PollOnce(seams)) {
+      control.SetTerminated();
+      break;
     }
   }
 
@@ -159,44 +132,8 @@ void UsbCapture::Run(UsbCaptureThread& thread) {
   library.reset();
 }
 
-namespace {
-
-// What USB capture needs, served by the receiver thread object.
-class ReceiverUsbThread : public UsbCaptureThread {
- public:
-  ReceiverUsbThread(TCommThread& receiver, SequenceRule& sequence)
-      : receiver_(receiver), sequence_(sequence) {}
-
-  Request WaitForRequest(uint32_t timeout_ms) override {
-    const auto control = receiver_.ControlWaitables();
-    const platform::WaitResult result =
-        receiver_.Platform().scheduler.WaitAny(std::span(control), timeout_ms);
-    if (result.Is(kTerminateIndex)) return Request::kTerminate;
-    if (result.Is(kStartIndex)) return Request::kStart;
-    if (result.Is(kStopIndex)) return Request::kStop;
-    return Request::kNone;
-  }
-  void Acknowledge(bool running) override { receiver_.Acknowledge(running); }
-  void SetTerminated() override { receiver_.SetTerminated(); }
-  PulseTrain& Train() override { return receiver_.Train(); }
-  double TicksPerSecond() const override { return receiver_.Time().TicksPerSecond; }
-  int32_t CommandOrder() const override { return receiver_.Settings().CommandOrder; }
-  SequenceRule& Sequence() override { return sequence_; }
-
-  void DecodeAndDeliver() override { receiver_.DecodePulseTrain(); }
-
- private:
-  TCommThread& receiver_;
-  SequenceRule& sequence_;
-};
-
-}  // namespace
-
-void UsbCaptureRun::Run(TCommThread& receiver) {
-  platform::Platform& platform = receiver.Platform();
-  UsbCapture capture(platform.modules, platform.message_boxes, receiver.Host());
-  ReceiverUsbThread thread(receiver, sequence_);
-  capture.Run(thread);
+void UsbCaptureRun::Run(const CaptureSeams& seams) {
+  UsbCapture(modules_, message_boxes_).Run(seams);
 }
 
 }  // namespace sfh56

@@ -12,13 +12,11 @@
 #include <cstdint>
 #include <span>
 
-#include "decode/decoder.h"
-#include "decode/sequence_rule.h"
+#include "common/pulse_train.h"
 #include "platform/modules.h"
 #include "platform/ui.h"
 #include "receiver/capture_run.h"
-#include "receiver/host_services.h"
-#include "receiver/pulse_train.h"
+#include "receiver/capture_seams.h"
 
 // The library's entry points are plain Windows API functions: stdcall on 32-bit Windows.
 #if defined(_WIN32)
@@ -99,66 +97,41 @@ int64_t UsbDurationTicks(uint8_t duration_units, int64_t whole_ticks_per_second)
 void BuildUsbPulseTrain(std::span<const uint8_t> durations, double ticks_per_second,
                         PulseTrain& train);
 
-// What USB capture needs from the receiver thread object.
-class UsbCaptureThread {
- public:
-  enum class Request { kNone, kTerminate, kStart, kStop };
-
-  virtual ~UsbCaptureThread() = default;
-  // Waits at most timeout_ms for the terminate, start or stop request (terminate wins
-  // when several are signalled). kNone when none came, or the wait failed.
-  virtual Request WaitForRequest(uint32_t timeout_ms) = 0;
-  // Running := running, then AckEvent is set.
-  virtual void Acknowledge(bool running) = 0;
-  virtual void SetTerminated() = 0;
-  // The train the capture fills and the decoder reads.
-  virtual PulseTrain& Train() = 0;
-  // Frequency of the active time base.
-  virtual double TicksPerSecond() const = 0;
-  virtual int32_t CommandOrder() const = 0;
-  // The rule that counts the trains of the current sequence.
-  virtual SequenceRule& Sequence() = 0;
-  // Decodes Train() and delivers the code (the service log included).
-  virtual void DecodeAndDeliver() = 0;
-};
-
 // One USB capture run: the library loaded for it, its entry points and the duration
-// buffer the library fills. Made afresh for every run by UsbCaptureRun.
+// buffer the library fills.
 class UsbCapture {
  public:
-  UsbCapture(platform::Modules& modules, platform::MessageBoxes& message_boxes, HostServices& host)
-      : modules_(modules), message_boxes_(message_boxes), host_(host) {}
+  UsbCapture(platform::Modules& modules, platform::MessageBoxes& message_boxes)
+      : modules_(modules), message_boxes_(message_boxes) {}
 
   // Loads the library, acknowledges the start (or its failure), polls until a stop or
-  // terminate request, and unloads the library. Runs on the receiver thread.
-  void Run(UsbCaptureThread& thread);
+  // terminate request, and unloads the library, as the capture run contract
+  // (receiver/capture_run.h) describes. Runs on the receiver thread.
+  void Run(const CaptureSeams& seams);
 
  private:
   // Read-modify-write of the device's output byte and direction byte.
   void UpdateOutPort(uint8_t set_bits, uint8_t clear_bits);
   void UpdateDirection(uint8_t set_bits);
-  // Both return true when the thread ended itself (a train admitted after the host
-  // closed the plugin).
-  bool PollOnce(UsbCaptureThread& thread);
-  bool CompleteTrain(UsbCaptureThread& thread);
+  // True when the thread must end (a train admitted after the host closed the plugin).
+  bool PollOnce(const CaptureSeams& seams);
 
   platform::Modules& modules_;
   platform::MessageBoxes& message_boxes_;
-  HostServices& host_;
   UsbEntryPoints entry_;
   std::array<uint8_t, kUsbBufferBytes> buffer_{};
 };
 
-// USB capture as the receiver thread object's capture run for ComName "USB". It keeps
-// the sequence count between runs and hands admitted trains to the receiver's decoder.
+// USB capture as the receiver thread object's capture run for ComName "USB".
 class UsbCaptureRun : public CaptureRun {
  public:
-  void Run(TCommThread& receiver) override;
-
-  const SequenceRule& Sequence() const { return sequence_; }
+  UsbCaptureRun(platform::Modules& modules, platform::MessageBoxes& message_boxes)
+      : modules_(modules), message_boxes_(message_boxes) {}
+  void Run(const CaptureSeams& seams) override;
 
  private:
-  SequenceRule sequence_;
+  platform::Modules& modules_;
+  platform::MessageBoxes& message_boxes_;
 };
 
 }  // namespace sfh56

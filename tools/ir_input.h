@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "receiver/pulse_train.h"
+#include "common/pulse_train.h"
 
 namespace sfh56::tools {
 

@@ -11,12 +11,14 @@
 #include "decode/service_log.h"
 #include "tools/ir_input.h"
 #include "tools/irdecode_input.h"
+#include "tools/report/report_command.h"
 
 namespace sfh56::tools {
 namespace {
 
 constexpr std::string_view kUsage =
-    "usage: irdecode [--bitmask N] [--log FILE] [--sample-rate HZ] [FORMAT] [FILE]\n"
+    "usage: irdecode [--bitmask N] [--log FILE] [--sample-rate HZ] [--report PAGE.html]\n"
+    "                [--advise] [FORMAT] [FILE]\n"
     "Decodes recorded infrared signals with the receiver's decoder. FILE (or standard\n"
     "input) is read in FORMAT, or in the format its contents show:\n"
     "  --log-in  the plugin's service log (log.txt): every record decoded again and\n"
@@ -32,6 +34,9 @@ constexpr std::string_view kUsage =
     "  --log FILE        append the service-log record of every decoded train\n"
     "  --sample-rate HZ  samples per second of IRMP lines (default: from a file name\n"
     "                    such as remote-15kHz.txt, else 10000)\n"
+    "  --report PAGE.html  write a page that draws every train to scale and shows how\n"
+    "                    the decoder came to its code, with the codes per button\n"
+    "  --advise          print which Command order and Enable last bits suit the remote\n"
     "Exit status: 0 all decoded, 1 bad input skipped, 2 nothing decoded,\n"
     "3 service-log records decode differently.\n";
 
@@ -60,6 +65,8 @@ struct Options {
   std::string path = "-";
   std::string log_path;
   double sample_rate_hz = 0.0;
+  std::string report_path;
+  bool advise = false;
 };
 
 std::optional<InputFormat> FormatOption(std::string_view arg) {
@@ -104,6 +111,10 @@ std::optional<int> ParseArgs(const std::vector<std::string>& args, Options& opti
       options.sample_rate_hz = value;
     } else if (arg == "--log" && has_value) {
       options.log_path = args[++i];
+    } else if (arg == "--report" && has_value) {
+      options.report_path = args[++i];
+    } else if (arg == "--advise") {
+      options.advise = true;
     } else if (arg == "--help" || arg == "-h") {
       out << kUsage;
       return kExitOk;
@@ -199,6 +210,15 @@ int RunIrdecode(const std::vector<std::string>& args, std::istream& in, std::ost
     err << "irdecode: no recorded signal to decode in " << input_name << " (read as "
         << FormatName(input.format) << ")\n";
     return kExitFailure;
+  }
+
+  if (!options.report_path.empty() || options.advise) {
+    const size_t slash = input_name.find_last_of("/\\");
+    const report::ReportRequest request{
+        slash == std::string::npos ? input_name : input_name.substr(slash + 1), options.bit_mask,
+        options.report_path, options.advise};
+    const int status = report::RunReport(input, request, out, err);
+    return status != kExitOk ? status : input.errors.empty() ? kExitOk : kExitBadInput;
   }
 
   std::unique_ptr<FileLog> log;

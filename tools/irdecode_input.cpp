@@ -1,11 +1,11 @@
 #include "tools/irdecode_input.h"
 
-#include "decode/durations.h"
+#include "tools/replay/durations.h"
 
 namespace sfh56::tools {
 
 std::vector<PulseTrain> RecordingTrains(const Recording& recording) {
-  return SplitIntoTrains(recording.durations_us, kReplayTicksPerSecond);
+  return ReplayedTrains(recording.durations_us, kReplayTicksPerSecond);
 }
 
 std::vector<TrainCode> DecodeRecording(const Recording& recording, int32_t bit_mask,

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "common/pulse_train.h"
 #include "decode/decoder.h"
-#include "receiver/pulse_train.h"
 #include "tools/ir_input.h"
 
 namespace sfh56::tools {

@@ -5,20 +5,20 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/win32/win32_host_ipc.h"
+#include "platform/win32/handle_owner.h"
 
 namespace sfh56::win32 {
 namespace {
 
 class Win32AppendFile : public platform::AppendFile {
  public:
-  explicit Win32AppendFile(HostObjectHandle file) : file_(std::move(file)) {}
+  explicit Win32AppendFile(HandleOwner file) : file_(std::move(file)) {}
   bool Write(const std::string& bytes) override {
     size_t done = 0;
     while (done < bytes.size()) {
       DWORD written = 0;
       const DWORD chunk = static_cast<DWORD>(bytes.size() - done);
-      if (!WriteFile(file_.get(), bytes.data() + done, chunk, &written, nullptr) || written == 0) {
+      if (!WriteFile(file_.Get(), bytes.data() + done, chunk, &written, nullptr) || written == 0) {
         return false;
       }
       done += written;
@@ -27,7 +27,7 @@ class Win32AppendFile : public platform::AppendFile {
   }
 
  private:
-  HostObjectHandle file_;
+  HandleOwner file_;
 };
 
 std::unique_ptr<platform::AppendFile> OpenFile(const std::string& path, DWORD access,
@@ -35,7 +35,7 @@ std::unique_ptr<platform::AppendFile> OpenFile(const std::string& path, DWORD ac
   HANDLE file = CreateFileA(path.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return nullptr;
-  return std::make_unique<Win32AppendFile>(HostObjectHandle(file));
+  return std::make_unique<Win32AppendFile>(HandleOwner(file));
 }
 
 class Win32VersionBlock : public platform::VersionBlock {

@@ -9,36 +9,22 @@
 
 namespace sfh56::win32 {
 
-HostObjectHandle& HostObjectHandle::operator=(HostObjectHandle&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = nullptr;
-  }
-  return *this;
-}
-
-void HostObjectHandle::Close() {
-  if (handle_ != nullptr) CloseHandle(handle_);
-  handle_ = nullptr;
-}
-
 Win32HostIpc::~Win32HostIpc() {
   if (view_ != nullptr) UnmapViewOfFile(view_);
 }
 
 bool Win32HostIpc::OpenMapping(const std::string& name) {
-  mapping_ = HostObjectHandle(OpenFileMappingA(FILE_MAP_WRITE, FALSE, name.c_str()));
+  mapping_ = HandleOwner(OpenFileMappingA(FILE_MAP_WRITE, FALSE, name.c_str()));
   return static_cast<bool>(mapping_);
 }
 
 bool Win32HostIpc::OpenSemaphore(const std::string& name) {
-  semaphore_ = HostObjectHandle(OpenSemaphoreA(SEMAPHORE_ALL_ACCESS, FALSE, name.c_str()));
+  semaphore_ = HandleOwner(OpenSemaphoreA(SEMAPHORE_ALL_ACCESS, FALSE, name.c_str()));
   return static_cast<bool>(semaphore_);
 }
 
 char* Win32HostIpc::MapView() {
-  if (view_ == nullptr && mapping_) view_ = MapViewOfFile(mapping_.get(), FILE_MAP_WRITE, 0, 0, 0);
+  if (view_ == nullptr && mapping_) view_ = MapViewOfFile(mapping_.Get(), FILE_MAP_WRITE, 0, 0, 0);
   return static_cast<char*>(view_);
 }
 
@@ -50,13 +36,13 @@ size_t Win32HostIpc::ViewSize() {
 }
 
 void Win32HostIpc::CloseHandles() {
-  mapping_.Close();
-  semaphore_.Close();
+  mapping_.Reset();
+  semaphore_.Reset();
 }
 
 bool Win32HostIpc::WaitSemaphore(uint32_t timeout_ms) {
   if (!semaphore_) return false;
-  return WaitForSingleObject(semaphore_.get(), timeout_ms) == WAIT_OBJECT_0;
+  return WaitForSingleObject(semaphore_.Get(), timeout_ms) == WAIT_OBJECT_0;
 }
 
 intptr_t Win32HostIpc::SendMessage(platform::WindowHandle window, uint32_t message,

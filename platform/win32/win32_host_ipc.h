@@ -1,6 +1,9 @@
 #pragma once
 // The older host's named file mapping and semaphore, and messages to its window.
 
+// First: it brings <windows.h>, whose macros the seam's header then takes back.
+#include "platform/win32/handle_owner.h"
+
 #include "platform/host_ipc.h"
 
 // Method names of the seam that <windows.h>, when included earlier, defines as macros.
@@ -9,27 +12,6 @@
 #undef RegisterWindowMessage
 
 namespace sfh56::win32 {
-
-// Owns one kernel object handle (CloseHandle); movable, not copyable.
-class HostObjectHandle {
- public:
-  HostObjectHandle() = default;
-  explicit HostObjectHandle(void* handle) : handle_(handle) {}
-  ~HostObjectHandle() { Close(); }
-  HostObjectHandle(HostObjectHandle&& other) noexcept : handle_(other.handle_) {
-    other.handle_ = nullptr;
-  }
-  HostObjectHandle& operator=(HostObjectHandle&& other) noexcept;
-  HostObjectHandle(const HostObjectHandle&) = delete;
-  HostObjectHandle& operator=(const HostObjectHandle&) = delete;
-
-  void* get() const { return handle_; }
-  explicit operator bool() const { return handle_ != nullptr; }
-  void Close();
-
- private:
-  void* handle_ = nullptr;
-};
 
 class Win32HostIpc : public platform::HostIpc {
  public:
@@ -52,8 +34,8 @@ class Win32HostIpc : public platform::HostIpc {
   uint32_t RegisterWindowMessage(const std::string& name) override;
 
  private:
-  HostObjectHandle mapping_;
-  HostObjectHandle semaphore_;
+  HandleOwner mapping_;
+  HandleOwner semaphore_;
   void* view_ = nullptr;
 };
 

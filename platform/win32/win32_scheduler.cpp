@@ -2,24 +2,6 @@
 
 namespace sfh56::win32 {
 
-// --- HandleOwner --------------------------------------------------------------------------
-
-HandleOwner& HandleOwner::operator=(HandleOwner&& other) noexcept {
-  if (this != &other) Reset(other.Release());
-  return *this;
-}
-
-HANDLE HandleOwner::Release() {
-  HANDLE handle = handle_;
-  handle_ = nullptr;
-  return handle;
-}
-
-void HandleOwner::Reset(HANDLE handle) {
-  if (handle_ != nullptr) CloseHandle(handle_);
-  handle_ = handle;
-}
-
 // --- Win32Event ---------------------------------------------------------------------------
 
 Win32Event::Win32Event(bool manual_reset, bool initially_set)

@@ -10,28 +10,9 @@
 #include <memory>
 
 #include "platform/sync.h"
+#include "platform/win32/handle_owner.h"
 
 namespace sfh56::win32 {
-
-// Owns a kernel object handle and closes it once. Movable, not copyable.
-class HandleOwner {
- public:
-  HandleOwner() = default;
-  explicit HandleOwner(HANDLE handle) : handle_(handle) {}
-  ~HandleOwner() { Reset(); }
-  HandleOwner(HandleOwner&& other) noexcept : handle_(other.Release()) {}
-  HandleOwner& operator=(HandleOwner&& other) noexcept;
-  HandleOwner(const HandleOwner&) = delete;
-  HandleOwner& operator=(const HandleOwner&) = delete;
-
-  HANDLE Get() const { return handle_; }
-  explicit operator bool() const { return handle_ != nullptr; }
-  HANDLE Release();
-  void Reset(HANDLE handle = nullptr);
-
- private:
-  HANDLE handle_ = nullptr;
-};
 
 // A waitable object backed by a kernel handle. Every Waitable handed to
 // Win32Scheduler::WaitAny implements it (events, threads, a serial port's comm-event

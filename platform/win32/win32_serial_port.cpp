@@ -5,6 +5,8 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/win32/handle_owner.h"
+
 namespace sfh56::win32 {
 
 namespace {
@@ -12,48 +14,11 @@ namespace {
 // The port name travels in a buffer of 11 characters including the terminating zero.
 constexpr size_t kPortNameBufferChars = 11;
 
-// Owns one kernel handle; movable, not copyable.
-class OwnedHandle {
- public:
-  OwnedHandle() = default;
-  explicit OwnedHandle(HANDLE handle) : handle_(handle) {}
-  OwnedHandle(OwnedHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-  OwnedHandle& operator=(OwnedHandle&& other) noexcept {
-    if (this != &other) {
-      Close();
-      handle_ = std::exchange(other.handle_, nullptr);
-    }
-    return *this;
-  }
-  OwnedHandle(const OwnedHandle&) = delete;
-  OwnedHandle& operator=(const OwnedHandle&) = delete;
-  ~OwnedHandle() { Close(); }
-
-  HANDLE Get() const { return handle_; }
-  bool Valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-
- private:
-  void Close() {
-    if (Valid()) CloseHandle(handle_);
-    handle_ = nullptr;
-  }
-  HANDLE handle_ = nullptr;
-};
-
 }  // namespace
-
-Win32CommEvent::~Win32CommEvent() {
-  Reset(nullptr);
-}
-
-void Win32CommEvent::Reset(void* handle) {
-  if (handle_ != nullptr) CloseHandle(handle_);
-  handle_ = handle;
-}
 
 class Win32SerialPort : public platform::SerialPort {
  public:
-  explicit Win32SerialPort(OwnedHandle port) : port_(std::move(port)) {}
+  explicit Win32SerialPort(HandleOwner port) : port_(std::move(port)) {}
   // A pending comm-event wait writes into overlapped_ when it ends: cancel it and let it
   // finish before the members go.
   ~Win32SerialPort() override {
@@ -101,7 +66,7 @@ class Win32SerialPort : public platform::SerialPort {
   void CreateEventWait() override {
     event_.Reset(CreateEventA(nullptr, TRUE, TRUE, nullptr));
     overlapped_ = OVERLAPPED{};
-    overlapped_.hEvent = event_.NativeHandle();
+    overlapped_.hEvent = event_.WaitHandle();
   }
 
   platform::Waitable& EventWaitObject() override { return event_; }
@@ -149,7 +114,7 @@ class Win32SerialPort : public platform::SerialPort {
   static constexpr size_t kFlagOffset = offsetof(DCB, BaudRate) + sizeof(DWORD);
   static_assert(offsetof(DCB, wReserved) == kFlagOffset + sizeof(DWORD));
 
-  OwnedHandle port_;
+  HandleOwner port_;
   Win32CommEvent event_;
   OVERLAPPED overlapped_{};
   DWORD event_mask_ = 0;
@@ -161,9 +126,9 @@ std::unique_ptr<platform::SerialPort> Win32SerialPorts::Open(const std::string& 
   if (name.empty() || name.size() >= kPortNameBufferChars) return nullptr;
   char buffer[kPortNameBufferChars] = {};
   std::memcpy(buffer, name.data(), name.size());
-  OwnedHandle port(CreateFileA(buffer, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+  HandleOwner port(CreateFileA(buffer, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                FILE_FLAG_OVERLAPPED | FILE_FLAG_WRITE_THROUGH, nullptr));
-  if (!port.Valid()) return nullptr;
+  if (!port) return nullptr;
   return std::make_unique<Win32SerialPort>(std::move(port));
 }
 

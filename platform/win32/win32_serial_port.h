@@ -13,17 +13,13 @@ namespace sfh56::win32 {
 // The comm-event wait's event of an open port, as an object of the receiver's waits.
 class Win32CommEvent : public platform::Waitable, public HandleWaitable {
  public:
-  Win32CommEvent() = default;
-  Win32CommEvent(const Win32CommEvent&) = delete;
-  Win32CommEvent& operator=(const Win32CommEvent&) = delete;
-  ~Win32CommEvent() override;
   // The event's HANDLE (null before it is created).
-  void* NativeHandle() const { return handle_; }
-  HANDLE WaitHandle() const override { return handle_; }
-  void Reset(void* handle);
+  HANDLE WaitHandle() const override { return handle_.Get(); }
+  // Takes the event's handle, closing the one held before.
+  void Reset(HANDLE handle) { handle_.Reset(handle); }
 
  private:
-  void* handle_ = nullptr;
+  HandleOwner handle_;
 };
 
 class Win32SerialPorts : public platform::SerialPorts {

@@ -7,7 +7,7 @@
 #include <initializer_list>
 #include <vector>
 
-#include "receiver/pulse_train.h"
+#include "common/pulse_train.h"
 
 namespace sfh56::test {
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "common/identity.h"
 #include "host/plugin.h"
-#include "host/plugin_identity.h"
 #include "tests/host/host_fakes.h"
 
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "common/identity.h"
 #include "config/receiver_settings.h"
-#include "host/plugin_identity.h"
 #include "platform/sim/sim_registry.h"
 
 namespace {

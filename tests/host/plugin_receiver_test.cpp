@@ -88,11 +88,15 @@ int32_t SFH_HOST_CALL StuckEvent(const char*, const char*, int32_t, int32_t) {
 // Starts capturing, hands one code to the host, then serves requests.
 class DeliverOnceCapture : public CaptureRun {
  public:
-  void Run(TCommThread& receiver) override {
-    receiver.Acknowledge(true);
-    receiver.Deliver("48B7");
-    NoDeviceCaptureRun().Run(receiver);
+  explicit DeliverOnceCapture(TCommThread& receiver) : receiver_(receiver) {}
+  void Run(const CaptureSeams& seams) override {
+    seams.control.Acknowledge(true);
+    receiver_.Deliver("48B7");
+    NoDeviceCaptureRun().Run(seams);
   }
+
+ private:
+  TCommThread& receiver_;
 };
 
 TEST_F(PluginReceiverTest, CloseDuringADeliveryReturns0AndFreesTheReceiverOnceItEnds) {
@@ -101,7 +105,7 @@ TEST_F(PluginReceiverTest, CloseDuringADeliveryReturns0AndFreesTheReceiverOnceIt
   CommThreadReceiver* created = nullptr;
   Plugin plugin(platform_, [&](platform::Platform& p, HostServices& h) {
     auto receiver = std::make_unique<CommThreadReceiver>(p, h);
-    receiver->Thread().SetSerialCapture(std::make_unique<DeliverOnceCapture>());
+    receiver->Thread().SetSerialCapture(std::make_unique<DeliverOnceCapture>(receiver->Thread()));
     created = receiver.get();
     return std::unique_ptr<ReceiverControl>(std::move(receiver));
   });

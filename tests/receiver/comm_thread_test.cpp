@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "host/plugin_identity.h"
+#include "common/identity.h"
 #include "platform/sim/sim_platform.h"
 #include "tests/receiver/receiver_doubles.h"
 
@@ -31,8 +31,9 @@ class CommThreadTest : public ::testing::Test {
  protected:
   TCommThread& Make(Mode serial_mode = Mode::kServe, Mode usb_mode = Mode::kServe) {
     receiver_ = std::make_unique<TCommThread>(sim_.platform(), host_);
-    auto serial = std::make_unique<ScriptedCapture>(serial_log_, serial_mode);
-    auto usb = std::make_unique<ScriptedCapture>(usb_log_, usb_mode);
+    auto serial =
+        std::make_unique<ScriptedCapture>(serial_log_, serial_mode, *receiver_, sim_.scheduler);
+    auto usb = std::make_unique<ScriptedCapture>(usb_log_, usb_mode, *receiver_, sim_.scheduler);
     serial_ = serial.get();
     usb_ = usb.get();
     receiver_->SetSerialCapture(std::move(serial));
@@ -330,24 +331,22 @@ class BurstCapture : public CaptureRun {
     bool fired_ = false;
   };
 
-  void Run(TCommThread& receiver) override {
-    auto& scheduler = receiver.Platform().scheduler;
-    receiver.Acknowledge(true);
+  void Run(const CaptureSeams& seams) override {
+    seams.control.Acknowledge(true);
     Device device;
-    const auto control = receiver.ControlWaitables();
-    platform::Waitable* objects[] = {control[0], control[1], control[2], &device};
     for (;;) {
-      const platform::WaitResult result = scheduler.WaitAny(objects, platform::kWaitInfinite);
-      if (result.Is(kFirstCaptureIndex)) {
-        for (int i = 0; i < 30; ++i) scheduler.SleepMs(1);
+      const Wake wake = seams.control.Wait(platform::kWaitInfinite, &device);
+      if (wake == Wake::kDevice) {
+        for (int i = 0; i < 30; ++i) scheduler->SleepMs(1);
         burst_end_ns = sim_clock->NowNs();
         continue;
       }
-      if (receiver.AnswerControlRequest(result.index) != ControlAnswer::kContinue) return;
+      if (AnswerRequest(seams.control, wake) != RequestAnswer::kGoOn) return;
     }
   }
 
   sim::SimClock* sim_clock = nullptr;
+  platform::Scheduler* scheduler = nullptr;
   std::atomic<int64_t> burst_end_ns{-1};
 };
 
@@ -355,6 +354,7 @@ TEST_F(CommThreadTest, StopDuringABurstIsServedAfterTheBurst) {
   TCommThread& r = Make();
   auto capture = std::make_unique<BurstCapture>();
   capture->sim_clock = &sim_.clock;
+  capture->scheduler = &sim_.scheduler;
   BurstCapture& burst = *capture;
   r.SetSerialCapture(std::move(capture));
   serial_ = nullptr;

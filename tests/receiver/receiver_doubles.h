@@ -96,35 +96,37 @@ class ScriptedCapture : public CaptureRun {
     kHangUntilReleased,  // never acknowledges; returns when the test releases it
   };
 
-  ScriptedCapture(std::shared_ptr<CaptureLog> log, Mode mode) : log_(std::move(log)), mode_(mode) {}
+  // receiver: the object the run belongs to, for what capture runs do not see (the
+  // ring-0 interrupt switch, a code delivered without a train).
+  ScriptedCapture(std::shared_ptr<CaptureLog> log, Mode mode, TCommThread& receiver,
+                  platform::Scheduler& scheduler)
+      : log_(std::move(log)), mode_(mode), receiver_(receiver), scheduler_(scheduler) {}
 
-  void Run(TCommThread& receiver) override {
-    auto& scheduler = receiver.Platform().scheduler;
+  void Run(const CaptureSeams& seams) override {
     {
       std::lock_guard lock(log_->mutex);
-      log_->runs.push_back({receiver.Settings().ComName, receiver.Settings().PriorityLevel,
-                            scheduler.GetCurrentThreadPriority(),
-                            scheduler.GetProcessPriorityClass(), receiver.KeepInterruptsOn()});
+      log_->runs.push_back({seams.settings.ComName, seams.settings.PriorityLevel,
+                            scheduler_.GetCurrentThreadPriority(),
+                            scheduler_.GetProcessPriorityClass(), receiver_.KeepInterruptsOn()});
     }
     switch (mode_) {
       case Mode::kFailOpen:
-        receiver.Acknowledge(false);
+        seams.control.Acknowledge(false);
         return;
       case Mode::kHangUntilReleased:
         release.Wait();
         return;
       case Mode::kDeliverThenServe:
-        receiver.Acknowledge(true);
-        receiver.Deliver("1A2B");
+        seams.control.Acknowledge(true);
+        receiver_.Deliver("1A2B");
         break;
       case Mode::kServe:
-        receiver.Acknowledge(true);
+        seams.control.Acknowledge(true);
         break;
     }
-    const auto objects = receiver.ControlWaitables();
     for (;;) {
-      const platform::WaitResult result = scheduler.WaitAny(objects, platform::kWaitInfinite);
-      if (receiver.AnswerControlRequest(result.index) != ControlAnswer::kContinue) return;
+      const Wake wake = seams.control.Wait(platform::kWaitInfinite);
+      if (AnswerRequest(seams.control, wake) != RequestAnswer::kGoOn) return;
     }
   }
 
@@ -133,6 +135,8 @@ class ScriptedCapture : public CaptureRun {
  private:
   std::shared_ptr<CaptureLog> log_;
   Mode mode_;
+  TCommThread& receiver_;
+  platform::Scheduler& scheduler_;
 };
 
 }  // namespace sfh56::test_doubles

@@ -8,9 +8,9 @@
 #include <set>
 
 #include "decode/decoder.h"
-#include "decode/durations.h"
-#include "platform/sim/sim_recordings.h"
 #include "tests/receiver/serial_test_support.h"
+#include "tools/replay/durations.h"
+#include "tools/replay/recordings.h"
 
 namespace sfh56::testing {
 namespace {
@@ -19,10 +19,10 @@ constexpr int64_t kSecondNs = 1000 * kNsPerMs;
 // Presses far enough apart to start a new sequence each.
 constexpr int64_t kPressPauseUs = 1000000;
 
-std::vector<sim::Recording> LoadRemotes() {
+std::vector<replay::Recording> LoadRemotes() {
   std::ifstream in(SFH_TEST_DATA_DIR "/serial_remotes.tsv");
   int skipped = 0;
-  auto recordings = sim::ReadRecordings(in, &skipped);
+  auto recordings = replay::ReadRecordings(in, &skipped);
   EXPECT_EQ(skipped, 0);
   return recordings;
 }
@@ -34,7 +34,7 @@ struct Delivery {
 
 // The durations path: each press cut into trains as the capture would, the sequence
 // rule applied, admitted trains decoded with one decoder state for the whole session.
-std::vector<Delivery> ExpectedDeliveries(const std::vector<sim::Recording>& presses,
+std::vector<Delivery> ExpectedDeliveries(const std::vector<replay::Recording>& presses,
                                          int32_t command_order, int32_t bit_mask) {
   std::vector<Delivery> result;
   DecoderState state;
@@ -42,7 +42,7 @@ std::vector<Delivery> ExpectedDeliveries(const std::vector<sim::Recording>& pres
     std::vector<double> us(presses[p].durations_us.begin(), presses[p].durations_us.end());
     SequenceRule rule;
     rule.StartCapture(CapturePath::kSerial);
-    for (const PulseTrain& train : SplitIntoTrains(us, kReplayTicksPerSecond)) {
+    for (const PulseTrain& train : ReplayedTrains(us, kReplayTicksPerSecond)) {
       if (train.EdgeCount() > 0) {
         rule.StartTrain(train.Edges[0].Timestamp, static_cast<int64_t>(1e6) / 2);
       }
@@ -55,7 +55,7 @@ std::vector<Delivery> ExpectedDeliveries(const std::vector<sim::Recording>& pres
 }
 
 // The capture path: all presses replayed on one port, one second apart.
-std::vector<Delivery> CapturedDeliveries(const std::vector<sim::Recording>& presses,
+std::vector<Delivery> CapturedDeliveries(const std::vector<replay::Recording>& presses,
                                          int32_t command_order, int32_t bit_mask) {
   SerialRig rig;
   rig.receiver.settings.CommandOrder = command_order;
@@ -85,7 +85,7 @@ std::vector<Delivery> CapturedDeliveries(const std::vector<sim::Recording>& pres
 
 void ExpectSameDeliveries(const std::vector<Delivery>& captured,
                           const std::vector<Delivery>& expected,
-                          const std::vector<sim::Recording>& presses) {
+                          const std::vector<replay::Recording>& presses) {
   ASSERT_EQ(captured.size(), expected.size());
   for (size_t i = 0; i < captured.size(); ++i) {
     EXPECT_EQ(captured[i].press, expected[i].press) << i;
@@ -120,7 +120,7 @@ TEST(SerialReplay, CommandOrderDeliversOnlyTheNthFrameOfAPress) {
 
 TEST(SerialReplay, ThreeFramePressGivesOneDeliveryPerFrameOrJustTheNth) {
   const auto all = LoadRemotes();
-  const std::vector<sim::Recording> presses{all[2]};  // a TV remote's Vol_dn: three frames
+  const std::vector<replay::Recording> presses{all[2]};  // a TV remote's Vol_dn: three frames
   ASSERT_EQ(presses[0].button, "Vol_dn");
   const auto every = CapturedDeliveries(presses, 0, 16);
   ASSERT_EQ(every.size(), 3u);

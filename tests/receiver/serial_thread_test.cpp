@@ -8,15 +8,15 @@
 #include <fstream>
 #include <thread>
 
+#include "common/identity.h"
 #include "decode/decoder.h"
-#include "decode/durations.h"
-#include "host/plugin_identity.h"
 #include "platform/sim/sim_platform.h"
-#include "platform/sim/sim_recordings.h"
 #include "platform/sim/sim_serial_port.h"
 #include "receiver/comm_thread.h"
 #include "receiver/serial_capture.h"
 #include "tests/receiver/receiver_doubles.h"
+#include "tools/replay/durations.h"
+#include "tools/replay/recordings.h"
 
 namespace sfh56 {
 namespace {
@@ -27,19 +27,19 @@ constexpr int64_t kMsNs = 1000000;
 constexpr int64_t kSecondNs = 1000 * kMsNs;
 const std::string kKeyPath = std::string(kSettingsKeyPrefix) + kPluginName;
 
-std::vector<sim::Recording> LoadRemotes() {
+std::vector<replay::Recording> LoadRemotes() {
   std::ifstream in(SFH_TEST_DATA_DIR "/serial_remotes.tsv");
-  return sim::ReadRecordings(in);
+  return replay::ReadRecordings(in);
 }
 
 // The codes the decoder gives for a press's durations cut into trains offline
 // (CommandOrder 0, BitMask 16), with one decoder state across presses.
-std::vector<std::string> OfflineCodes(const std::vector<sim::Recording>& presses) {
+std::vector<std::string> OfflineCodes(const std::vector<replay::Recording>& presses) {
   std::vector<std::string> codes;
   DecoderState state;
   for (const auto& press : presses) {
     std::vector<double> us(press.durations_us.begin(), press.durations_us.end());
-    for (const PulseTrain& train : SplitIntoTrains(us, kReplayTicksPerSecond)) {
+    for (const PulseTrain& train : ReplayedTrains(us, kReplayTicksPerSecond)) {
       const DecodeResult result = Decoder::Decode(train, 16, state);
       if (result.deliver) codes.emplace_back(result.code);
     }
@@ -70,7 +70,7 @@ class SerialThreadTest : public ::testing::Test {
   }
 
   // Presses on COM1's DSR line, the first at first_ns, one second apart.
-  void AddPresses(const std::vector<sim::Recording>& presses, int64_t first_ns) {
+  void AddPresses(const std::vector<replay::Recording>& presses, int64_t first_ns) {
     sim::WaveformBuilder builder(first_ns);
     for (const auto& press : presses) builder.Durations(press.durations_us).Pause(1000000);
     sim::SimPortConfig config;
@@ -110,7 +110,7 @@ TEST_F(SerialThreadTest, ButtonPressesReachTheHostWithTheOfflineCodes) {
 
 TEST_F(SerialThreadTest, ServiceModeLogsEveryDecodedTrainBesideTheHostProgram) {
   const auto presses = LoadRemotes();
-  const std::vector<sim::Recording> press{presses[0]};
+  const std::vector<replay::Recording> press{presses[0]};
   AddPresses(press, 2 * kSecondNs);
   sim_.files.SetMainExecutablePath("C:\\Host\\host.exe");
   TCommThread& receiver = Make();
@@ -157,7 +157,7 @@ TEST_F(SerialThreadTest, PortThatDoesNotOpenRestoresTheRealtimeClassAndKeepsServ
 
 TEST_F(SerialThreadTest, StopDuringAFrameIsServedAfterItsCodeWasDelivered) {
   const auto all = LoadRemotes();
-  const std::vector<sim::Recording> press{all[2]};  // three frames of 5F68
+  const std::vector<replay::Recording> press{all[2]};  // three frames of 5F68
   AddPresses(press, 2 * kSecondNs);
   // Hold the receiver thread in the middle of the first frame (armed before the start:
   // the receiver thread runs ahead on the virtual clock).

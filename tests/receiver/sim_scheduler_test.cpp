@@ -7,6 +7,21 @@
 #include <vector>
 
 #include "platform/sim/sim_counters.h"
+#include "tests/support/scheduler_contract.h"
+
+namespace sfh56::test {
+namespace {
+
+// The rules every scheduler keeps, against the simulated one.
+struct SimSchedulerFactory {
+  sim::SimClock clock;
+  sim::SimScheduler sim_scheduler{clock};
+  platform::Scheduler& scheduler() { return sim_scheduler; }
+};
+INSTANTIATE_TYPED_TEST_SUITE_P(Sim, SchedulerContract, ::testing::Types<SimSchedulerFactory>);
+
+}  // namespace
+}  // namespace sfh56::test
 
 namespace sfh56::sim {
 namespace {
@@ -43,20 +58,6 @@ class SimSchedulerTest : public ::testing::Test {
   SimScheduler scheduler_{clock_};
 };
 
-TEST_F(SimSchedulerTest, LowestSignalledIndexWinsAndOnlyAutoResetEventsAreConsumed) {
-  auto manual = scheduler_.CreateEvent(true, false);
-  auto automatic = scheduler_.CreateEvent(false, false);
-  auto other = scheduler_.CreateEvent(false, false);
-  Waitable* objects[] = {other.get(), automatic.get(), manual.get()};
-  manual->Set();
-  automatic->Set();
-  EXPECT_TRUE(scheduler_.WaitAny(objects, 0).Is(1));
-  EXPECT_TRUE(scheduler_.WaitAny(objects, 0).Is(2)) << "auto-reset event was consumed";
-  EXPECT_TRUE(scheduler_.WaitAny(objects, 0).Is(2)) << "manual-reset event stays";
-  manual->Reset();
-  EXPECT_EQ(scheduler_.WaitAny(objects, 0).kind, WaitResult::kTimeout);
-}
-
 TEST_F(SimSchedulerTest, HostWaitsTimeOutInScaledRealTimeAndAreRecorded) {
   scheduler_.SetRealTimeScale(0.001);
   auto event = scheduler_.CreateEvent(true, false);
@@ -64,14 +65,6 @@ TEST_F(SimSchedulerTest, HostWaitsTimeOutInScaledRealTimeAndAreRecorded) {
   EXPECT_EQ(scheduler_.WaitAny(objects, 20000).kind, WaitResult::kTimeout);
   EXPECT_EQ(scheduler_.HostWaitTimeouts(), std::vector<uint32_t>{20000});
   EXPECT_EQ(clock_.NowNs(), 0) << "host waits leave virtual time alone";
-}
-
-TEST_F(SimSchedulerTest, WaitsOnNothingOrOnForeignObjectsFail) {
-  struct Foreign : Waitable {
-  } foreign;
-  Waitable* objects[] = {&foreign};
-  EXPECT_EQ(scheduler_.WaitAny(objects, 0).kind, WaitResult::kFailed);
-  EXPECT_EQ(scheduler_.WaitAny({}, 0).kind, WaitResult::kFailed);
 }
 
 TEST_F(SimSchedulerTest, ReceiverWaitJumpsToTheDeviceSignal) {
@@ -123,17 +116,6 @@ TEST_F(SimSchedulerTest, InfiniteReceiverWaitBlocksUntilAHostSetsAnEvent) {
   thread->Join();
   EXPECT_TRUE(result.Is(0));
   EXPECT_FALSE(dynamic_cast<SimEvent*>(stop.get())->IsSet()) << "auto-reset by the wait";
-}
-
-TEST_F(SimSchedulerTest, ThreadHandleSignalsWhenTheThreadEnds) {
-  auto thread = scheduler_.CreateSuspendedThread([] {});
-  Waitable* objects[] = {thread.get()};
-  EXPECT_TRUE(thread->Suspended());
-  EXPECT_EQ(scheduler_.WaitAny(objects, 0).kind, WaitResult::kTimeout);
-  thread->Resume();
-  EXPECT_FALSE(thread->Suspended());
-  EXPECT_TRUE(scheduler_.WaitAny(objects, kWaitInfinite).Is(0));
-  EXPECT_TRUE(thread->Finished());
 }
 
 TEST_F(SimSchedulerTest, SleepIsVirtualOnTheReceiverAndWhileNoReceiverRuns) {

@@ -1,5 +1,5 @@
-// USB capture against the scripted receiver library of the simulated platform, with a
-// stand-in for the receiver thread that records what the capture asks of it.
+// USB capture against the scripted receiver library of the simulated platform, with
+// stand-ins for the receiver's seams that record what the capture asks of them.
 
 #include <gtest/gtest.h>
 
@@ -10,57 +10,28 @@
 #include <vector>
 
 #include "platform/sim/sim_message_boxes.h"
-#include "platform/sim/sim_modules.h"
 #include "receiver/usb_capture.h"
+#include "tests/support/capture_doubles.h"
+#include "tests/support/sim_usb_receiver.h"
 
 namespace sfh56 {
 namespace {
 
-using Request = UsbCaptureThread::Request;
+using Request = Wake;
 using PortWrite = sim::SimUsbReceiver::PortWrite;
-
-class FakeHost : public HostServices {
- public:
-  bool open = true;
-  bool PluginOpen() const override { return open; }
-  void DeliverCode(const std::string&) override {}
-  std::string TranslateText(const std::string& text) override { return "translated:" + text; }
-  platform::RootKey SettingsRootKey() const override { return platform::RootKey::kCurrentUser; }
-};
 
 // Answers the capture's waits from a script; once the script is used up it reports no
 // request until the receiver's queue is drained, then a stop request.
-class FakeThread : public UsbCaptureThread {
+class FakeThread : public test::CaptureDouble {
  public:
   explicit FakeThread(const sim::SimUsbReceiver& receiver) : receiver_(receiver) {}
 
-  std::deque<Request> script;
-  std::vector<bool> acks;
-  bool terminated = false;
-  int waits = 0;
-  PulseTrain train;
-  double ticks_per_second = 1000000.0;
-  int32_t command_order = 0;
-  SequenceRule sequence;
-  std::vector<PulseTrain> decoded;
-
-  Request WaitForRequest(uint32_t timeout_ms) override {
+  Wake Wait(uint32_t timeout_ms, platform::Waitable* device) override {
     EXPECT_EQ(timeout_ms, kUsbPollPeriodMs);
-    ++waits;
-    if (!script.empty()) {
-      const Request request = script.front();
-      script.pop_front();
-      return request;
-    }
-    return receiver_.Drained() ? Request::kStop : Request::kNone;
+    return CaptureDouble::Wait(timeout_ms, device);
   }
-  void Acknowledge(bool running) override { acks.push_back(running); }
-  void SetTerminated() override { terminated = true; }
-  PulseTrain& Train() override { return train; }
-  double TicksPerSecond() const override { return ticks_per_second; }
-  int32_t CommandOrder() const override { return command_order; }
-  SequenceRule& Sequence() override { return sequence; }
-  void DecodeAndDeliver() override { decoded.push_back(train); }
+  Wake AfterScript() override { return receiver_.Drained() ? Request::kStop : Request::kTimeout; }
+  std::string TranslateText(const std::string& text) override { return "translated:" + text; }
 
  private:
   const sim::SimUsbReceiver& receiver_;
@@ -71,13 +42,12 @@ class UsbCaptureTest : public ::testing::Test {
   void InstallLibrary(const std::string& without_entry = "") {
     modules.AddLibrary(kUsbLibraryName, receiver.Exports(without_entry));
   }
-  void Run() { capture.Run(thread); }
+  void Run() { capture.Run(thread.Seams()); }
 
   sim::SimUsbReceiver receiver;
   sim::SimModules modules;
   sim::SimMessageBoxes boxes;
-  FakeHost host;
-  UsbCapture capture{modules, boxes, host};
+  UsbCapture capture{modules, boxes};
   FakeThread thread{receiver};
 };
 
@@ -131,7 +101,7 @@ TEST_F(UsbCaptureTest, LibraryIsLoadedForEachRunAndReleasedAfterIt) {
 
 TEST_F(UsbCaptureTest, StartWhileCapturingIsAcknowledgedAndCaptureGoesOn) {
   InstallLibrary();
-  thread.script = {Request::kNone, Request::kStart, Request::kNone};
+  thread.script = {Request::kTimeout, Request::kStart, Request::kTimeout};
   receiver.QueueSilence(3);
   Run();
   EXPECT_EQ(thread.acks, (std::vector<bool>{true, true, false}));
@@ -140,7 +110,7 @@ TEST_F(UsbCaptureTest, StartWhileCapturingIsAcknowledgedAndCaptureGoesOn) {
 
 TEST_F(UsbCaptureTest, TerminateEndsCaptureWithoutAcknowledgement) {
   InstallLibrary();
-  thread.script = {Request::kNone, Request::kTerminate};
+  thread.script = {Request::kTimeout, Request::kTerminate};
   receiver.QueueSilence(5);
   Run();
   EXPECT_TRUE(thread.terminated);
@@ -152,7 +122,7 @@ TEST_F(UsbCaptureTest, TerminateEndsCaptureWithoutAcknowledgement) {
 
 TEST_F(UsbCaptureTest, AdmittedTrainAfterHostClosedEndsTheThreadInsteadOfDecoding) {
   InstallLibrary();
-  host.open = false;
+  thread.plugin_open = false;
   receiver.QueueTrain({10, 20, 10});
   receiver.QueueTrain({10, 20, 10});
   Run();
@@ -254,7 +224,7 @@ TEST_F(UsbCaptureTest, ZeroDurationsPassThroughAsEmptyIntervals) {
 TEST_F(UsbCaptureTest, ContractBreakingAnswersGiveNoTrainAndPollingGoesOn) {
   InstallLibrary();
   receiver.SetPort(0x00, 0x00);
-  thread.command_order = 2;
+  thread.settings.CommandOrder = 2;
   receiver.QueueRaw(0, 256, std::vector<uint8_t>(300, 9));  // more than the capacity
   receiver.QueueRaw(0, std::numeric_limits<int32_t>::max(), std::vector<uint8_t>(255, 9));
   receiver.QueueRaw(0, -1, {9, 9});
@@ -291,7 +261,7 @@ TEST_F(UsbCaptureTest, OversizedCountNeverChangesTheTrain) {
 
 TEST_F(UsbCaptureTest, CommandOrderThreeDecodesEveryThirdTrainWhateverThePauses) {
   InstallLibrary();
-  thread.command_order = 3;
+  thread.settings.CommandOrder = 3;
   for (int i = 1; i <= 7; ++i) {
     receiver.QueueTrain({static_cast<uint8_t>(i)});
     receiver.QueueSilence(i * 40);  // up to 14 s between trains
@@ -305,7 +275,7 @@ TEST_F(UsbCaptureTest, CommandOrderThreeDecodesEveryThirdTrainWhateverThePauses)
 
 TEST_F(UsbCaptureTest, CountRestartsAtEachStart) {
   InstallLibrary();
-  thread.command_order = 2;
+  thread.settings.CommandOrder = 2;
   thread.sequence.FinishTrain(2, true);  // one train left over from an earlier run
   receiver.QueueTrain({1});
   Run();
@@ -315,7 +285,7 @@ TEST_F(UsbCaptureTest, CountRestartsAtEachStart) {
 
 TEST_F(UsbCaptureTest, CommandOrderZeroOrNegativeDecodesEveryTrain) {
   InstallLibrary();
-  thread.command_order = -4;
+  thread.settings.CommandOrder = -4;
   receiver.QueueTrain({1});
   receiver.QueueTrain({2});
   Run();

@@ -12,50 +12,34 @@
 #include <vector>
 
 #include "decode/decoder.h"
-#include "decode/durations.h"
 #include "platform/sim/sim_message_boxes.h"
-#include "platform/sim/sim_modules.h"
 #include "receiver/usb_capture.h"
+#include "tests/support/capture_doubles.h"
+#include "tests/support/sim_usb_receiver.h"
 #include "tests/support/usb_offline_codes.h"
+#include "tools/replay/durations.h"
 
 namespace sfh56 {
 namespace {
 
-class OpenHost : public HostServices {
- public:
-  bool PluginOpen() const override { return true; }
-  void DeliverCode(const std::string&) override {}
-  std::string TranslateText(const std::string& text) override { return text; }
-  platform::RootKey SettingsRootKey() const override { return platform::RootKey::kCurrentUser; }
-};
-
 // Decodes every admitted train as the receiver thread does and keeps the codes.
-class DecodingThread : public UsbCaptureThread {
+class DecodingThread : public test::CaptureDouble {
  public:
-  DecodingThread(const sim::SimUsbReceiver& receiver, double ticks_per_second)
-      : receiver_(receiver), ticks_per_second_(ticks_per_second) {}
+  DecodingThread(const sim::SimUsbReceiver& receiver, double rate) : receiver_(receiver) {
+    ticks_per_second = rate;
+  }
 
   std::vector<std::string> codes;
 
-  Request WaitForRequest(uint32_t) override {
-    return receiver_.Drained() ? Request::kStop : Request::kNone;
-  }
-  void Acknowledge(bool) override {}
+  Wake AfterScript() override { return receiver_.Drained() ? Wake::kStop : Wake::kTimeout; }
   void SetTerminated() override { ADD_FAILURE() << "the capture ended the thread"; }
-  PulseTrain& Train() override { return train_; }
-  double TicksPerSecond() const override { return ticks_per_second_; }
-  int32_t CommandOrder() const override { return 0; }
-  SequenceRule& Sequence() override { return sequence_; }
-  void DecodeAndDeliver() override {
-    const DecodeResult result = Decoder::Decode(train_, 16, state_);
+  void DecodeAndDeliver(const PulseTrain& admitted) override {
+    const DecodeResult result = Decoder::Decode(admitted, 16, state_);
     codes.push_back(result.deliver ? std::string(result.code) : std::string("<none>"));
   }
 
  private:
   const sim::SimUsbReceiver& receiver_;
-  double ticks_per_second_;
-  PulseTrain train_;
-  SequenceRule sequence_;
   DecoderState state_;
 };
 
@@ -103,10 +87,9 @@ TEST(UsbDecode, RecordedSignalsGiveTheDecodersCodes) {
     receiver.QueueSilence(3);
   }
   sim::SimMessageBoxes boxes;
-  OpenHost host;
-  UsbCapture capture(modules, boxes, host);
+  UsbCapture capture(modules, boxes);
   DecodingThread thread(receiver, kTicksPerSecond);
-  capture.Run(thread);
+  capture.Run(thread.Seams());
 
   EXPECT_EQ(thread.codes, expected);
   // The recordings are real button presses: each gives a code.
@@ -122,10 +105,9 @@ TEST(UsbDecode, ZeroDurationsFromTheDeviceDecodeWithoutFault) {
   for (size_t i = 0; i < mixed.size(); i += 3) mixed[i] = 0;
   receiver.QueueTrain(mixed);
   sim::SimMessageBoxes boxes;
-  OpenHost host;
-  UsbCapture capture(modules, boxes, host);
+  UsbCapture capture(modules, boxes);
   DecodingThread thread(receiver, 10000000.0);
-  capture.Run(thread);
+  capture.Run(thread.Seams());
   EXPECT_EQ(thread.codes.size(), 2u);
 }
 

@@ -10,14 +10,15 @@
 #include <thread>
 #include <vector>
 
+#include "common/identity.h"
 #include "decode/decoder.h"
-#include "decode/durations.h"
-#include "host/plugin_identity.h"
 #include "platform/sim/sim_platform.h"
 #include "receiver/comm_thread.h"
 #include "receiver/usb_capture.h"
 #include "tests/receiver/receiver_doubles.h"
+#include "tests/support/sim_usb_receiver.h"
 #include "tests/support/usb_offline_codes.h"
+#include "tools/replay/durations.h"
 
 namespace sfh56 {
 namespace {

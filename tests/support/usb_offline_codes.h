@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "common/pulse_train.h"
 #include "decode/decoder.h"
-#include "decode/durations.h"
-#include "receiver/pulse_train.h"
+#include "tools/replay/durations.h"
 
 namespace sfh56::test {
 

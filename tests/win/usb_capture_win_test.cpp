@@ -11,6 +11,7 @@
 
 #include "platform/win32/win32_modules.h"
 #include "receiver/usb_capture.h"
+#include "tests/support/capture_doubles.h"
 #include "tests/win/usb_test_support.h"
 
 namespace sfh56 {
@@ -25,34 +26,15 @@ class RecordingBoxes : public platform::MessageBoxes {
   }
 };
 
-class OpenHost : public HostServices {
- public:
-  bool PluginOpen() const override { return true; }
-  void DeliverCode(const std::string&) override {}
-  std::string TranslateText(const std::string& text) override { return text; }
-  platform::RootKey SettingsRootKey() const override { return platform::RootKey::kCurrentUser; }
-};
-
 // Lets the capture poll a fixed number of times, then asks it to stop.
-class PollingThread : public UsbCaptureThread {
+class PollingThread : public test::CaptureDouble {
  public:
-  explicit PollingThread(int polls) : polls_left_(polls) {}
+  explicit PollingThread(int polls) : polls_left_(polls) { ticks_per_second = 10000000.0; }
 
-  std::vector<bool> acks;
-  std::vector<PulseTrain> trains;
-  PulseTrain train;
-  SequenceRule sequence;
+  std::vector<PulseTrain>& trains = decoded;
 
-  Request WaitForRequest(uint32_t) override {
-    return polls_left_-- > 0 ? Request::kNone : Request::kStop;
-  }
-  void Acknowledge(bool running) override { acks.push_back(running); }
+  Wake AfterScript() override { return polls_left_-- > 0 ? Wake::kTimeout : Wake::kStop; }
   void SetTerminated() override { ADD_FAILURE() << "the capture ended the thread"; }
-  PulseTrain& Train() override { return train; }
-  double TicksPerSecond() const override { return 10000000.0; }
-  int32_t CommandOrder() const override { return 0; }
-  SequenceRule& Sequence() override { return sequence; }
-  void DecodeAndDeliver() override { trains.push_back(train); }
 
  private:
   int polls_left_;
@@ -83,11 +65,10 @@ TEST(Win32UsbCapture, ReplayedSignalsBecomeTrainsAndPortBitsFollowEachStage) {
 
   win32::Win32Modules modules;
   RecordingBoxes boxes;
-  OpenHost host;
-  UsbCapture capture(modules, boxes, host);
+  UsbCapture capture(modules, boxes);
   // One poll more than there are signals: the last one finds nothing.
   PollingThread thread(static_cast<int>(signals.size()) + 1);
-  capture.Run(thread);
+  capture.Run(thread.Seams());
 
   EXPECT_TRUE(boxes.texts.empty());
   EXPECT_EQ(thread.acks, (std::vector<bool>{true, false}));

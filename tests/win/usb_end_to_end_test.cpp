@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "decode/decoder.h"
-#include "decode/durations.h"
+#include "tools/replay/durations.h"
 #include "tests/support/usb_offline_codes.h"
 #include "tests/win/usb_test_support.h"
 

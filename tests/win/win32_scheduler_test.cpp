@@ -9,80 +9,25 @@
 #include "platform/win32/win32_counters.h"
 #include "platform/win32/win32_platform.h"
 #include "receiver/comm_thread.h"
+#include "tests/support/scheduler_contract.h"
+
+namespace sfh56::test {
+namespace {
+
+// The rules every scheduler keeps, against the Win32 one.
+struct Win32SchedulerFactory {
+  win32::Win32Scheduler win32_scheduler;
+  platform::Scheduler& scheduler() { return win32_scheduler; }
+};
+INSTANTIATE_TYPED_TEST_SUITE_P(Win32, SchedulerContract, ::testing::Types<Win32SchedulerFactory>);
+
+}  // namespace
+}  // namespace sfh56::test
 
 namespace sfh56::win32 {
 namespace {
 
-using platform::kWaitInfinite;
-using platform::Waitable;
 using platform::WaitResult;
-
-TEST(Win32Scheduler, LowestSignalledIndexWinsAndAutoResetEventsAreConsumed) {
-  Win32Scheduler scheduler;
-  auto manual = scheduler.CreateEvent(true, false);
-  auto automatic = scheduler.CreateEvent(false, false);
-  auto idle = scheduler.CreateEvent(false, false);
-  Waitable* objects[] = {idle.get(), automatic.get(), manual.get()};
-  manual->Set();
-  automatic->Set();
-  EXPECT_TRUE(scheduler.WaitAny(objects, 0).Is(1));
-  EXPECT_TRUE(scheduler.WaitAny(objects, 0).Is(2)) << "auto-reset event was consumed";
-  EXPECT_TRUE(scheduler.WaitAny(objects, 0).Is(2)) << "manual-reset event stays set";
-  manual->Reset();
-  EXPECT_EQ(scheduler.WaitAny(objects, 0).kind, WaitResult::kTimeout);
-  EXPECT_EQ(scheduler.WaitAny(objects, 20).kind, WaitResult::kTimeout);
-}
-
-TEST(Win32Scheduler, InitiallySetEventAndForeignObjects) {
-  Win32Scheduler scheduler;
-  auto event = scheduler.CreateEvent(true, true);
-  Waitable* objects[] = {event.get()};
-  EXPECT_TRUE(scheduler.WaitAny(objects, 0).Is(0));
-  struct Foreign : Waitable {
-  } foreign;
-  Waitable* foreign_objects[] = {&foreign};
-  EXPECT_EQ(scheduler.WaitAny(foreign_objects, 0).kind, WaitResult::kFailed);
-  EXPECT_EQ(scheduler.WaitAny({}, 0).kind, WaitResult::kFailed);
-}
-
-TEST(Win32Scheduler, ThreadStartsSuspendedAndSignalsItsEnd) {
-  Win32Scheduler scheduler;
-  std::atomic<int> priority_seen{0};
-  std::atomic<bool> ran{false};
-  auto thread = scheduler.CreateSuspendedThread([&] {
-    priority_seen = scheduler.GetCurrentThreadPriority();
-    ran = true;
-  });
-  thread->SetPriority(platform::priority::kTimeCritical);
-  Waitable* objects[] = {thread.get()};
-  EXPECT_TRUE(thread->Suspended());
-  EXPECT_EQ(scheduler.WaitAny(objects, 0).kind, WaitResult::kTimeout);
-  EXPECT_FALSE(ran.load());
-  thread->Resume();
-  EXPECT_TRUE(scheduler.WaitAny(objects, kWaitInfinite).Is(0));
-  EXPECT_TRUE(thread->Finished());
-  EXPECT_TRUE(ran.load());
-  EXPECT_EQ(priority_seen.load(), platform::priority::kTimeCritical);
-}
-
-TEST(Win32Scheduler, ANeverResumedThreadIsReleasedWithoutRunning) {
-  Win32Scheduler scheduler;
-  std::atomic<bool> ran{false};
-  {
-    auto thread = scheduler.CreateSuspendedThread([&] { ran = true; });
-  }
-  EXPECT_FALSE(ran.load());
-}
-
-TEST(Win32Scheduler, ProcessPriorityClassIsReadAndSet) {
-  Win32Scheduler scheduler;
-  const uint32_t original = scheduler.GetProcessPriorityClass();
-  EXPECT_NE(original, 0u);
-  scheduler.SetProcessPriorityClass(0x80);  // high
-  EXPECT_EQ(scheduler.GetProcessPriorityClass(), 0x80u);
-  scheduler.SetProcessPriorityClass(original);
-  EXPECT_EQ(scheduler.GetProcessPriorityClass(), original);
-}
 
 TEST(Win32Scheduler, WaitResultsTranslate) {
   EXPECT_TRUE(TranslateWaitResult(WAIT_OBJECT_0 + 2, 3).Is(2));
@@ -117,6 +62,9 @@ TEST(HandleOwner, ClosesOnceAndMoves) {
   EXPECT_EQ(c.Get(), raw);
   c.Reset();
   EXPECT_FALSE(c);
+  // CreateFileA's failure value is no handle either: nothing to close.
+  HandleOwner failed(INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(failed);
 }
 
 class QuietHost : public HostServices {

@@ -31,17 +31,13 @@ BOOL CALLBACK CollectOwnDialogs(HWND window, LPARAM found) {
 }  // namespace
 
 BoxAnswerer::BoxAnswerer(int button, Report report) : button_(button), report_(std::move(report)) {
-  quit_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  thread_ = CreateThread(nullptr, 0, Watch, this, 0, nullptr);
+  quit_.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  thread_.Reset(CreateThread(nullptr, 0, Watch, this, 0, nullptr));
 }
 
 BoxAnswerer::~BoxAnswerer() {
-  SetEvent(quit_);
-  if (thread_ != nullptr) {
-    WaitForSingleObject(thread_, INFINITE);
-    CloseHandle(thread_);
-  }
-  CloseHandle(quit_);
+  SetEvent(quit_.Get());
+  if (thread_) WaitForSingleObject(thread_.Get(), INFINITE);
 }
 
 int BoxAnswerer::ButtonFromName(const std::string& name) {
@@ -56,7 +52,8 @@ int BoxAnswerer::ButtonFromName(const std::string& name) {
 
 DWORD WINAPI BoxAnswerer::Watch(LPVOID self) {
   auto* answerer = static_cast<BoxAnswerer*>(self);
-  while (WaitForSingleObject(answerer->quit_, kPollMs) == WAIT_TIMEOUT) answerer->AnswerBoxes();
+  while (WaitForSingleObject(answerer->quit_.Get(), kPollMs) == WAIT_TIMEOUT)
+    answerer->AnswerBoxes();
   return 0;
 }
 

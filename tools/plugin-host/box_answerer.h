@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/handle_owner.h"
+
 namespace sfh56::tools {
 
 class BoxAnswerer {
@@ -32,8 +34,8 @@ class BoxAnswerer {
   int button_;
   Report report_;
   std::vector<HWND> reported_;  // boxes already reported that may still be closing
-  HANDLE quit_ = nullptr;
-  HANDLE thread_ = nullptr;
+  win32::HandleOwner quit_;
+  win32::HandleOwner thread_;
 };
 
 }  // namespace sfh56::tools

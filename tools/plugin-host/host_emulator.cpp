@@ -148,21 +148,21 @@ PluginHost::~PluginHost() {
 }
 
 bool PluginHost::CreateSharedObjects(std::string* error) {
-  mapping_ = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kSharedViewBytes,
-                                kSharedMappingName);
-  if (mapping_ == nullptr) {
+  mapping_.Reset(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                    kSharedViewBytes, kSharedMappingName));
+  if (!mapping_) {
     *error = LastErrorText("cannot create the shared memory");
     return false;
   }
-  view_ = static_cast<char*>(MapViewOfFile(mapping_, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+  view_ = static_cast<char*>(MapViewOfFile(mapping_.Get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
   if (view_ == nullptr) {
     *error = LastErrorText("cannot map the shared memory");
     return false;
   }
   // Count 1: the plugin's first delivery may write at once; the host releases the
   // semaphore each time it has read a code.
-  semaphore_ = CreateSemaphoreA(nullptr, 1, 1, kSharedSemaphoreName);
-  if (semaphore_ == nullptr) {
+  semaphore_.Reset(CreateSemaphoreA(nullptr, 1, 1, kSharedSemaphoreName));
+  if (!semaphore_) {
     *error = LastErrorText("cannot create the semaphore");
     return false;
   }
@@ -333,14 +333,8 @@ void PluginHost::Unload() {
     UnmapViewOfFile(view_);
     view_ = nullptr;
   }
-  if (semaphore_ != nullptr) {
-    CloseHandle(semaphore_);
-    semaphore_ = nullptr;
-  }
-  if (mapping_ != nullptr) {
-    CloseHandle(mapping_);
-    mapping_ = nullptr;
-  }
+  semaphore_.Reset();
+  mapping_.Reset();
 }
 
 void PluginHost::DeliverSharedCode(WPARAM device, EventPath path) {
@@ -350,7 +344,7 @@ void PluginHost::DeliverSharedCode(WPARAM device, EventPath path) {
   if (view_ != nullptr) event.code = BoundedText(view_, kSharedViewBytes);
   sink_.OnEvent(event);
   // The plugin waits for the semaphore before each write; reading is done, let it write.
-  if (semaphore_ != nullptr) ReleaseSemaphore(semaphore_, 1, nullptr);
+  if (semaphore_) ReleaseSemaphore(semaphore_.Get(), 1, nullptr);
 }
 
 void PluginHost::PumpPending() {

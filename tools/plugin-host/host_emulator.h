@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/win32/handle_owner.h"
 #include "tools/plugin-host/plugin_host_args.h"
 
 namespace sfh56::tools {
@@ -117,8 +118,8 @@ class PluginHost {
   HostSetup setup_;
   HostEventSink& sink_;
   HMODULE module_ = nullptr;
-  HANDLE mapping_ = nullptr;
-  HANDLE semaphore_ = nullptr;
+  win32::HandleOwner mapping_;
+  win32::HandleOwner semaphore_;
   char* view_ = nullptr;
   HWND window_ = nullptr;
   UINT registered_message_ = 0;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/handle_owner.h"
 #include "tools/plugin-host/box_answerer.h"
 #include "tools/plugin-host/host_emulator.h"
 #include "tools/plugin-host/plugin_host_args.h"
@@ -43,10 +44,9 @@ const char* PathName(EventPath path) {
 class LinePrinter : public HostEventSink {
  public:
   LinePrinter(std::optional<int> max_events, bool show_paths)
-      : max_events_(max_events), show_paths_(show_paths) {
-    enough_events_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  }
-  ~LinePrinter() override { CloseHandle(enough_events_); }
+      : max_events_(max_events),
+        show_paths_(show_paths),
+        enough_events_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
   LinePrinter(const LinePrinter&) = delete;
   LinePrinter& operator=(const LinePrinter&) = delete;
 
@@ -75,12 +75,12 @@ class LinePrinter : public HostEventSink {
       held_.push_back(line);
     }
     ++events_;
-    if (max_events_ && events_ >= *max_events_) SetEvent(enough_events_);
+    if (max_events_ && events_ >= *max_events_) SetEvent(enough_events_.Get());
   }
 
   void OnTranslate(const std::string& text) override { Line("translate " + PrintableText(text)); }
 
-  HANDLE enough_events() const { return enough_events_; }
+  HANDLE enough_events() const { return enough_events_.Get(); }
 
  private:
   void Write(const std::string& line) {
@@ -95,7 +95,7 @@ class LinePrinter : public HostEventSink {
   int events_ = 0;
   std::optional<int> max_events_;
   bool show_paths_;
-  HANDLE enough_events_ = nullptr;
+  win32::HandleOwner enough_events_;
 };
 
 // Signals `done` when standard input reaches its end (or cannot be read).
@@ -152,13 +152,14 @@ int Run(const HostArgs& args) {
   printer.StartLine("start " + std::to_string(host.Start()));
 
   std::vector<HANDLE> waits;
-  HANDLE input_end = nullptr;
+  win32::HandleOwner input_end;
   if (args.max_events) waits.push_back(printer.enough_events());
   if (!args.seconds) {
-    input_end = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    HANDLE watcher = CreateThread(nullptr, 0, WatchInputEnd, input_end, 0, nullptr);
-    if (watcher != nullptr) CloseHandle(watcher);
-    waits.push_back(input_end);
+    input_end.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    // The watcher runs on by itself; its handle is not needed.
+    win32::HandleOwner watcher(
+        CreateThread(nullptr, 0, WatchInputEnd, input_end.Get(), 0, nullptr));
+    waits.push_back(input_end.Get());
   }
   const DWORD timeout_ms = args.seconds ? static_cast<DWORD>(*args.seconds) * 1000 : INFINITE;
   if (!(args.max_events && *args.max_events == 0)) {
@@ -168,7 +169,6 @@ int Run(const HostArgs& args) {
   printer.Line("stop " + std::to_string(host.Stop()));
   printer.Line("close " + ResultText(host.Close()));
   host.Unload();
-  if (input_end != nullptr) CloseHandle(input_end);
   return 0;
 }
 

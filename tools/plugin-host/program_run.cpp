@@ -2,6 +2,8 @@
 
 #include <thread>
 
+#include "platform/win32/handle_owner.h"
+
 namespace sfh56::tools {
 namespace {
 
@@ -29,62 +31,48 @@ std::string WindowsPathFromUnix(std::string path) {
 ProgramRun RunProgram(const std::string& command_line, const std::string& close_input_after) {
   ProgramRun run;
   SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-  HANDLE out_read, out_write, err_read, err_write, in_read, in_write;
-  if (!CreatePipe(&out_read, &out_write, &inherit, 0)) return run;
-  if (!CreatePipe(&err_read, &err_write, &inherit, 0)) {
-    CloseHandle(out_read);
-    CloseHandle(out_write);
-    return run;
-  }
-  if (!CreatePipe(&in_read, &in_write, &inherit, 0)) {
-    for (HANDLE h : {out_read, out_write, err_read, err_write}) CloseHandle(h);
-    return run;
-  }
+  HANDLE ends[6] = {};
+  if (!CreatePipe(&ends[0], &ends[1], &inherit, 0)) return run;
+  win32::HandleOwner out_read(ends[0]), out_write(ends[1]);
+  if (!CreatePipe(&ends[2], &ends[3], &inherit, 0)) return run;
+  win32::HandleOwner err_read(ends[2]), err_write(ends[3]);
+  if (!CreatePipe(&ends[4], &ends[5], &inherit, 0)) return run;
+  win32::HandleOwner in_read(ends[4]), in_write(ends[5]);
   // Only the child's ends are inherited, or the parent's copies would keep them open.
-  SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
-  SetHandleInformation(err_read, HANDLE_FLAG_INHERIT, 0);
-  SetHandleInformation(in_write, HANDLE_FLAG_INHERIT, 0);
-  if (close_input_after.empty()) {
-    CloseHandle(in_write);
-    in_write = nullptr;
-  }
+  SetHandleInformation(out_read.Get(), HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(err_read.Get(), HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(in_write.Get(), HANDLE_FLAG_INHERIT, 0);
+  if (close_input_after.empty()) in_write.Reset();
 
   STARTUPINFOA startup = {};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = in_read;
-  startup.hStdOutput = out_write;
-  startup.hStdError = err_write;
+  startup.hStdInput = in_read.Get();
+  startup.hStdOutput = out_write.Get();
+  startup.hStdError = err_write.Get();
   std::string command = command_line;
   PROCESS_INFORMATION process = {};
   run.started = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                                &startup, &process) != FALSE;
-  CloseHandle(out_write);
-  CloseHandle(err_write);
-  CloseHandle(in_read);
+  out_write.Reset();
+  err_write.Reset();
+  in_read.Reset();
   if (run.started) {
+    win32::HandleOwner process_handle(process.hProcess), thread_handle(process.hThread);
     // Standard error is drained beside standard output, so that neither pipe fills up.
-    std::thread error_reader([&] { run.err = ReadAll(err_read); });
+    std::thread error_reader([&] { run.err = ReadAll(err_read.Get()); });
     char buffer[4096];
     DWORD read = 0;
-    while (in_write != nullptr && ReadFile(out_read, buffer, sizeof(buffer), &read, nullptr) &&
+    while (in_write && ReadFile(out_read.Get(), buffer, sizeof(buffer), &read, nullptr) &&
            read > 0) {
       run.out.append(buffer, read);
-      if (run.out.find(close_input_after) != std::string::npos) {
-        CloseHandle(in_write);
-        in_write = nullptr;
-      }
+      if (run.out.find(close_input_after) != std::string::npos) in_write.Reset();
     }
-    run.out += ReadAll(out_read);
+    run.out += ReadAll(out_read.Get());
     error_reader.join();
-    WaitForSingleObject(process.hProcess, INFINITE);
-    GetExitCodeProcess(process.hProcess, &run.exit_code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    WaitForSingleObject(process_handle.Get(), INFINITE);
+    GetExitCodeProcess(process_handle.Get(), &run.exit_code);
   }
-  if (in_write != nullptr) CloseHandle(in_write);
-  CloseHandle(out_read);
-  CloseHandle(err_read);
   return run;
 }
 

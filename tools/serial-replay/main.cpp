@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "platform/sim/sim_platform.h"
-#include "platform/sim/sim_recordings.h"
 #include "platform/sim/sim_serial_port.h"
 #include "receiver/comm_thread.h"
+#include "tools/replay/recordings.h"
 
 namespace {
 
@@ -90,7 +90,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   int skipped = 0;
-  const auto presses = sim::ReadRecordings(in, &skipped);
+  const auto presses = replay::ReadRecordings(in, &skipped);
   if (presses.empty()) {
     std::fprintf(stderr, "serial-replay: no recordings in %s\n", path.c_str());
     return 1;

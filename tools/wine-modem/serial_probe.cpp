@@ -16,51 +16,58 @@
 #include "decode/decoder.h"
 #include "platform/win32/win32_message_boxes.h"
 #include "platform/win32/win32_serial_port.h"
+#include "receiver/capture_seams.h"
 #include "receiver/serial_capture.h"
+#include "receiver/time_base.h"
 
 namespace {
 
 using namespace sfh56;
 
-class ProbeReceiver : public SerialCaptureReceiver {
+// The receiver's seams for one capture run: the performance counter as the time base,
+// admitted trains decoded and printed with their durations.
+class ProbeReceiver : public ControlChannel,
+                      public CaptureClock,
+                      public TrainOutlet,
+                      public Translator {
  public:
   explicit ProbeReceiver(platform::Scheduler& scheduler)
-      : terminate_(scheduler.CreateEvent(true, false)),
+      : scheduler_(scheduler),
+        terminate_(scheduler.CreateEvent(true, false)),
         start_(scheduler.CreateEvent(false, false)),
         stop_(scheduler.CreateEvent(false, false)) {
     LARGE_INTEGER f;
     QueryPerformanceFrequency(&f);
     frequency_ = f.QuadPart;
   }
-  ReceiverSettings& Settings() override { return settings; }
+  CaptureSeams Seams() { return {*this, *this, settings, trains, *this}; }
+
+  Wake Wait(uint32_t timeout_ms, platform::Waitable* device) override {
+    return WaitForWake(scheduler_, {*terminate_, *start_, *stop_}, device, timeout_ms);
+  }
+  void Acknowledge(bool running) override {
+    std::printf("capture %s\n", running ? "running" : "not running");
+  }
+  void SetTerminated() override { terminated_ = true; }
+  bool Terminated() const override { return terminated_; }
+
   int64_t ReadTimestamp() override {
     LARGE_INTEGER c;
     QueryPerformanceCounter(&c);
     return c.QuadPart;
   }
   void Calibrate() override {}
-  double TicksPerSecond() const override { return static_cast<double>(frequency_); }
-  int64_t SequenceGapTicks() const override { return frequency_ / 2; }
-  int64_t TrainStartWindowTicks() const override { return Round(0.03); }
-  int64_t EdgeGapTicks() const override { return Round(0.0128); }
-  platform::Waitable& TerminateEvent() override { return *terminate_; }
-  platform::Waitable& StartEvent() override { return *start_; }
-  platform::Waitable& StopEvent() override { return *stop_; }
-  void SetRunningAndAcknowledge(bool running) override {
-    std::printf("capture %s\n", running ? "running" : "not running");
-  }
-  void SetTerminated() override { terminated_ = true; }
-  bool Terminated() const override { return terminated_; }
-  PulseTrain& Train() override { return train_; }
+  TimeBaseThresholds Thresholds() const override { return ThresholdsFor(frequency_); }
+
   bool PluginOpen() const override { return true; }
-  void DecodeTrain() override {
-    const DecodeResult result = Decoder::Decode(train_, settings.BitMask, decoder_);
-    std::printf("train of %d edges -> %s\n  us:", train_.EdgeCount(),
+  void DecodeAndDeliver(const PulseTrain& train) override {
+    const DecodeResult result = Decoder::Decode(train, settings.BitMask, decoder_);
+    std::printf("train of %d edges -> %s\n  us:", train.EdgeCount(),
                 result.deliver ? std::string(result.code).c_str() : "(nothing)");
-    for (int i = 1; i < train_.EdgeCount(); ++i) {
+    for (int i = 1; i < train.EdgeCount(); ++i) {
       const double us =
-          static_cast<double>(train_.Edges[i].Timestamp - train_.Edges[i - 1].Timestamp) * 1e6 /
-          TicksPerSecond();
+          static_cast<double>(train.Edges[i].Timestamp - train.Edges[i - 1].Timestamp) * 1e6 /
+          static_cast<double>(frequency_);
       std::printf(" %.0f", us);
     }
     std::printf("\n");
@@ -70,17 +77,15 @@ class ProbeReceiver : public SerialCaptureReceiver {
   void RequestTerminate() { terminate_->Set(); }
 
   ReceiverSettings settings;
+  TrainSink trains{settings, *this};
 
  private:
-  int64_t Round(double seconds) const {
-    return static_cast<int64_t>(static_cast<double>(frequency_) * seconds + 0.5);
-  }
+  platform::Scheduler& scheduler_;
   int64_t frequency_ = 1;
   bool terminated_ = false;
   std::unique_ptr<platform::Event> terminate_;
   std::unique_ptr<platform::Event> start_;
   std::unique_ptr<platform::Event> stop_;
-  PulseTrain train_;
   DecoderState decoder_;
 };
 
@@ -112,7 +117,7 @@ int main(int argc, char** argv) {
   ProbeTimer timer{&receiver, seconds};
   HANDLE thread = CreateThread(nullptr, 0, EndAfter, &timer, 0, nullptr);
   SerialCaptureState state;
-  RunSerialCapture(receiver, {scheduler, ports, boxes}, state);
+  RunSerialCapture(receiver.Seams(), {scheduler, ports, boxes}, state);
   WaitForSingleObject(thread, INFINITE);
   CloseHandle(thread);
   std::printf("done\n");

@@ -1,5 +1,6 @@
 #pragma once
-// The plugin's identity texts, reported to both host generations.
+// The plugin's identity texts: reported to both host generations, and used wherever the
+// plugin names itself (the settings' registry key, message captions, the service log).
 
 namespace sfh56 {
 

@@ -1,9 +1,9 @@
-#include "platform/sim/sim_recordings.h"
+#include "tools/replay/recordings.h"
 
 #include <charconv>
 #include <sstream>
 
-namespace sfh56::sim {
+namespace sfh56::replay {
 
 namespace {
 
@@ -52,4 +52,4 @@ std::vector<Recording> ReadRecordings(std::istream& in, int* skipped) {
   return result;
 }
 
-}  // namespace sfh56::sim
+}  // namespace sfh56::replay

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace sfh56::sim {
+namespace sfh56::replay {
 
 struct Recording {
   std::string source;
@@ -21,4 +21,4 @@ struct Recording {
 // are skipped; skipped counts them when given.
 std::vector<Recording> ReadRecordings(std::istream& in, int* skipped = nullptr);
 
-}  // namespace sfh56::sim
+}  // namespace sfh56::replay

@@ -1,23 +1,15 @@
 #pragma once
-// Single-threaded replay of a serial capture run on the virtual clock, for tests, the
-// replay tool and benchmarks: a scheduler that jumps from one thing to happen to the
-// next (device signals, scripted host requests, time-outs), and a receiver side with a
-// 10 MHz time base on that clock which decodes admitted trains and hands the codes to a
-// HostServices.
+// A single-threaded scheduler on the virtual clock, for replaying a capture run on the
+// caller's own thread (tests and benchmarks): it jumps from one thing to happen to the
+// next (device signals, scripted host requests, time-outs).
 
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
-#include <string>
 
-#include "config/receiver_settings.h"
-#include "decode/decoder.h"
 #include "platform/sim/sim_clock.h"
 #include "platform/sync.h"
-#include "receiver/host_services.h"
-#include "receiver/serial_capture.h"
-#include "receiver/time_base.h"
 
 namespace sfh56::sim {
 
@@ -131,65 +123,6 @@ class ScriptedScheduler : public platform::Scheduler {
   int failed_waits_ = 0;
   int priority_ = 0;
   uint32_t priority_class_ = 0x20;
-};
-
-// The receiver thread's side of a replayed capture run.
-class ReplayReceiver : public SerialCaptureReceiver {
- public:
-  static constexpr double kTicksPerSecond = 1e7;
-  static constexpr int64_t kNsPerTick = 100;
-
-  ReplayReceiver(SimClock& clock, platform::Scheduler& scheduler, HostServices& host)
-      : clock_(clock),
-        host_(host),
-        terminate_(scheduler.CreateEvent(true, false)),
-        start_(scheduler.CreateEvent(false, false)),
-        stop_(scheduler.CreateEvent(false, false)) {}
-
-  ReceiverSettings& Settings() override { return settings; }
-  int64_t ReadTimestamp() override { return clock_.NowNs() / kNsPerTick; }
-  void Calibrate() override {}
-  double TicksPerSecond() const override { return kTicksPerSecond; }
-  // The thresholds of the receiver's own time base at this rate.
-  int64_t SequenceGapTicks() const override { return Thresholds().SequenceGapTicks; }
-  int64_t TrainStartWindowTicks() const override { return Thresholds().TrainStartWindowTicks; }
-  int64_t EdgeGapTicks() const override { return Thresholds().EdgeGapTicks; }
-  static TimeBaseThresholds Thresholds() {
-    return ThresholdsFor(static_cast<int64_t>(kTicksPerSecond));
-  }
-  platform::Waitable& TerminateEvent() override { return *terminate_; }
-  platform::Waitable& StartEvent() override { return *start_; }
-  platform::Waitable& StopEvent() override { return *stop_; }
-  void SetRunningAndAcknowledge(bool is_running) override { running = is_running; }
-  void SetTerminated() override { terminated = true; }
-  bool Terminated() const override { return terminated; }
-  PulseTrain& Train() override { return train_; }
-  bool PluginOpen() const override { return host_.PluginOpen(); }
-  void DecodeTrain() override {
-    const DecodeResult result = Decoder::Decode(train_, settings.BitMask, decoder_);
-    if (result.deliver) host_.DeliverCode(std::string(result.code));
-  }
-  std::string TranslateText(const std::string& text) override { return host_.TranslateText(text); }
-  void OnTrainCaptured() override {
-    if (on_train_captured) on_train_captured(train_);
-  }
-
-  void RequestTerminate() { terminate_->Set(); }
-  void RequestStop() { stop_->Set(); }
-
-  ReceiverSettings settings;
-  bool running = false;
-  bool terminated = false;
-  std::function<void(const PulseTrain&)> on_train_captured;
-
- private:
-  SimClock& clock_;
-  HostServices& host_;
-  std::unique_ptr<platform::Event> terminate_;
-  std::unique_ptr<platform::Event> start_;
-  std::unique_ptr<platform::Event> stop_;
-  PulseTrain train_;
-  DecoderState decoder_;
 };
 
 }  // namespace sfh56::sim

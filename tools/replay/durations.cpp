@@ -1,11 +1,14 @@
-#include "decode/durations.h"
+#include "tools/replay/durations.h"
 
 #include <cmath>
+
+#include "receiver/train_assembler.h"
 
 namespace sfh56 {
 namespace {
 
 constexpr double kMicrosecondsPerSecond = 1000000.0;
+constexpr double kMicrosecondsPerMs = 1000.0;
 
 bool ValidInput(std::span<const double> durations_us, double ticks_per_second) {
   if (!(ticks_per_second > 0.0) || !std::isfinite(ticks_per_second)) return false;
@@ -43,9 +46,31 @@ bool DurationsToTrain(std::span<const double> durations_us, double ticks_per_sec
   return true;
 }
 
-std::vector<PulseTrain> SplitIntoTrains(std::span<const double> durations_us,
-                                        double ticks_per_second, const CaptureTimings& timings,
-                                        int64_t start_ticks) {
+namespace {
+
+// The recording's pin changes as the drain sees them: a change is pending once the
+// replay's time has reached it.
+class ReplayedLine {
+ public:
+  ReplayedLine(const std::vector<double>& times, size_t& next, double now_us)
+      : times_(times), next_(next), now_us_(now_us) {}
+  bool ChangePending() const { return next_ < times_.size() && times_[next_] <= now_us_; }
+  void Rearm() {
+    while (ChangePending()) ++next_;
+  }
+  bool DrainTooLong() const { return false; }
+  void WaitQuietStep() { now_us_ += kDrainQuietMs * kMicrosecondsPerMs; }
+
+ private:
+  const std::vector<double>& times_;
+  size_t& next_;
+  double now_us_;
+};
+
+}  // namespace
+
+std::vector<PulseTrain> ReplayedTrains(std::span<const double> durations_us,
+                                       double ticks_per_second, int64_t start_ticks) {
   std::vector<PulseTrain> trains;
   if (!ValidInput(durations_us, ticks_per_second)) return trains;
 
@@ -53,42 +78,33 @@ std::vector<PulseTrain> SplitIntoTrains(std::span<const double> durations_us,
   std::vector<double> times(durations_us.size() + 1);
   for (size_t i = 0; i < durations_us.size(); ++i) times[i + 1] = times[i] + durations_us[i];
 
-  uint32_t prev_status = kReplayIdleStatus;  // a working receiver idles set
+  TrainAssembler assembler;
+  assembler.SetPrevStatus(kReplayIdleStatus);  // a working receiver idles set
   size_t next = 0;
   while (next < times.size()) {
-    // A comm event starts a train; every pin change is sampled once.
+    // A change raises the line's event and starts a train; every change is sampled once.
     PulseTrain& train = trains.emplace_back();
     train.TicksPerSecond = ticks_per_second;
-    int recorded = 0;
+    assembler.Begin(train.Edges.data(), ToTicks(times[next], ticks_per_second, start_ticks));
     double end_us = 0.0;
     for (;;) {
       const double sample_us = times[next];
-      const uint32_t status = StatusAfterChange(next);
+      assembler.Sample(StatusAfterChange(next), ToTicks(sample_us, ticks_per_second, start_ticks));
       ++next;
-      if (status != prev_status) {
-        train.Edges[recorded] = {status, ToTicks(sample_us, ticks_per_second, start_ticks)};
-        ++recorded;
-        prev_status = status;
-      }
-      const double wait_us =
-          recorded < timings.MinEdgesForNextWait ? timings.FirstWaitUs : timings.NextWaitUs;
+      const double wait_us = assembler.QuietLimitMs() * kMicrosecondsPerMs;
       if (next >= times.size() || times[next] - sample_us > wait_us) {
         end_us = sample_us + wait_us;
         break;
       }
-      if (recorded >= timings.MaxEdges || recorded >= kMaxCapturedEdges) {
+      if (assembler.Full()) {
         end_us = sample_us;
         break;
       }
     }
-    train.LastEdgeIndex = recorded - 1;
+    train.LastEdgeIndex = assembler.Count() - 1;
 
-    // Drain: changes are discarded until a whole quiet step passes without one.
-    double check_us = end_us;
-    while (next < times.size() && times[next] <= check_us + timings.DrainQuietUs) {
-      while (next < times.size() && times[next] <= check_us + timings.DrainQuietUs) ++next;
-      check_us += timings.DrainQuietUs;
-    }
+    ReplayedLine line(times, next, end_us);
+    DrainLine(line);
   }
   return trains;
 }

@@ -1,0 +1,58 @@
+#include "receiver/capture_seams.h"
+
+namespace sfh56 {
+
+Wake WaitForWake(platform::Scheduler& scheduler, const ControlEvents& events,
+                 platform::Waitable* device, uint32_t timeout_ms) {
+  platform::Waitable* objects[] = {&events.terminate, &events.start, &events.stop, device};
+  const size_t count = device != nullptr ? 4 : 3;
+  const platform::WaitResult result =
+      scheduler.WaitAny(std::span<platform::Waitable* const>(objects, count), timeout_ms);
+  switch (result.kind) {
+    case platform::WaitResult::kSignaled:
+      switch (result.index) {
+        case 0:
+          return Wake::kTerminate;
+        case 1:
+          return Wake::kStart;
+        case 2:
+          return Wake::kStop;
+        case 3:
+          return Wake::kDevice;
+        default:
+          return Wake::kFailed;
+      }
+    case platform::WaitResult::kTimeout:
+      return Wake::kTimeout;
+    case platform::WaitResult::kAbandoned:
+      return Wake::kAbandoned;
+    case platform::WaitResult::kFailed:
+      return Wake::kFailed;
+  }
+  return Wake::kFailed;
+}
+
+RequestAnswer AnswerRequest(ControlChannel& control, Wake wake) {
+  switch (wake) {
+    case Wake::kTerminate:
+      control.SetTerminated();
+      return RequestAnswer::kEndRun;
+    case Wake::kStart:
+      control.Acknowledge(true);
+      return RequestAnswer::kGoOn;
+    case Wake::kStop:
+      control.Acknowledge(false);
+      return RequestAnswer::kEndRun;
+    default:
+      return RequestAnswer::kNotARequest;
+  }
+}
+
+TrainAction TrainSink::Finish() {
+  outlet_.TrainCaptured(train_);
+  const TrainAction action = sequence_.FinishTrain(settings_.CommandOrder, outlet_.PluginOpen());
+  if (action == TrainAction::kDecode) outlet_.DecodeAndDeliver(train_);
+  return action;
+}
+
+}  // namespace sfh56

@@ -1,0 +1,46 @@
+#include "receiver/code_delivery.h"
+
+#include <optional>
+
+#include "decode/service_log.h"
+
+namespace sfh56 {
+namespace {
+
+// Keeps Delivering set for the duration of one call into the host.
+class DeliveringScope {
+ public:
+  explicit DeliveringScope(std::atomic<bool>& flag) : flag_(flag) { flag_.store(true); }
+  ~DeliveringScope() { flag_.store(false); }
+  DeliveringScope(const DeliveringScope&) = delete;
+  DeliveringScope& operator=(const DeliveringScope&) = delete;
+
+ private:
+  std::atomic<bool>& flag_;
+};
+
+// The decoder's code, handed on through the delivery.
+class DeliverySink : public CodeSink {
+ public:
+  explicit DeliverySink(CodeDelivery& delivery) : delivery_(delivery) {}
+  void Deliver(std::string_view code) override { delivery_.Deliver(std::string(code)); }
+
+ private:
+  CodeDelivery& delivery_;
+};
+
+}  // namespace
+
+void CodeDelivery::DecodeAndDeliver(const PulseTrain& train, const ReceiverSettings& settings) {
+  std::optional<ServiceLogWriter> log;
+  if (settings.ServiceMode) log.emplace(files_);
+  DeliverySink sink(*this);
+  Decoder::Decode(train, settings.BitMask, decoder_, log ? &*log : nullptr, &sink);
+}
+
+void CodeDelivery::Deliver(const std::string& code) {
+  DeliveringScope scope(delivering_);
+  host_.DeliverCode(code);
+}
+
+}  // namespace sfh56

@@ -335,8 +335,7 @@ TEST_F(CommThreadTest, RequestsHeldByADeliveryAreServedInTheHostsOrder) {
     }
     EXPECT_EQ(r.Running(), c.running) << c.starts.size() << " requests";
     EXPECT_EQ(log->Runs().size(), c.runs) << c.starts.size() << " requests";
-    EXPECT_TRUE(c.running ? r.Stop() : r.Start()) << "the next request is answered";
-    while (r.Delivering()) std::this_thread::yield();
+    EXPECT_TRUE(r.Stop()) << "the next request is answered";
     EXPECT_TRUE(r.TerminateAndWait());
   }
 }

@@ -462,6 +462,18 @@ class HostWindowIpc : public platform::HostIpc {
 
 // --- Host calls ---------------------------------------------------------------------------------
 
+// The open call of either host generation: the newer with its function table.
+void Open(Plugin& plugin, bool newer) {
+  if (!newer) {
+    plugin.InitDevice(HostWindowIpc::kWindow, nullptr);
+    return;
+  }
+  std::array<uintptr_t, kFunctionTableSlots> table{};
+  table[kTableEventSlot] = reinterpret_cast<uintptr_t>(&HostEvent);
+  table[kTableTranslateSlot] = reinterpret_cast<uintptr_t>(&HostTranslate);
+  Expect(plugin.GirOpen(3, 2, 0, table.data()) == 1, "gir_open's result");
+}
+
 void Harness::Timed(const std::string& name, const std::function<void()>& call) {
   std::string op = name;
   t_op = &op;
@@ -516,16 +528,7 @@ void Harness::OneCall(Plugin& plugin, bool newer, HostThread& thread) {
       Expect(plugin.GetDeviceNum() == (newer ? 207 : 7), "the device number");
     });
   } else if (roll < 88) {
-    Timed("second open", [&] {
-      if (newer) {
-        std::array<uintptr_t, kFunctionTableSlots> table{};
-        table[kTableEventSlot] = reinterpret_cast<uintptr_t>(&HostEvent);
-        table[kTableTranslateSlot] = reinterpret_cast<uintptr_t>(&HostTranslate);
-        Expect(plugin.GirOpen(3, 2, 0, table.data()) == 1, "gir_open's result");
-      } else {
-        plugin.InitDevice(HostWindowIpc::kWindow, nullptr);
-      }
-    });
+    Timed("second open", [&] { Open(plugin, newer); });
   } else if (roll < 94) {
     Timed("close", [&] {
       if (newer) {
@@ -644,16 +647,7 @@ void Harness::Cycle(Plugin& plugin, bool newer, int cycle) {
     threads[i].rng.seed(options_.seed * 1000003u + static_cast<uint64_t>(cycle) * 31u + i);
   }
   // Every cycle begins open and running.
-  Timed("open", [&] {
-    if (newer) {
-      std::array<uintptr_t, kFunctionTableSlots> table{};
-      table[kTableEventSlot] = reinterpret_cast<uintptr_t>(&HostEvent);
-      table[kTableTranslateSlot] = reinterpret_cast<uintptr_t>(&HostTranslate);
-      Expect(plugin.GirOpen(3, 2, 0, table.data()) == 1, "gir_open's result");
-    } else {
-      plugin.InitDevice(HostWindowIpc::kWindow, nullptr);
-    }
-  });
+  Timed("open", [&] { Open(plugin, newer); });
   Timed("start", [&] { Expect((newer ? plugin.GirStart() : plugin.StartDevice()) != 0, "start"); });
 
   calling_threads_ = options_.threads - 1;

@@ -1,9 +1,11 @@
 #pragma once
-// Files, the process's main executable, and version resources.
+// Files, the system's folders, the process's main executable, and version resources.
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace sfh56::platform {
 
@@ -35,6 +37,17 @@ class Files {
   // GetFileVersionInfoSizeA / GetFileVersionInfoA; null when the file has no version
   // resource.
   virtual std::unique_ptr<VersionBlock> LoadVersionBlock(const std::string& path) = 0;
+
+  // GetTempPathA: the temporary folder, ending with a backslash; empty when unknown or
+  // longer than 500 characters.
+  virtual std::string TempFolder() = 0;
+  // GetWindowsDirectoryA: the Windows folder; empty when unknown or longer than 500
+  // characters.
+  virtual std::string WindowsFolder() = 0;
+  // CopyFileA(from, to, fail_if_exists); false when the copy failed.
+  virtual bool Copy(const std::string& from, const std::string& to, bool fail_if_exists) = 0;
+  // DeleteFileA; false when nothing was deleted.
+  virtual bool Delete(const std::string& path) = 0;
 };
 
 }  // namespace sfh56::platform

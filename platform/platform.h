@@ -28,6 +28,9 @@ struct Platform {
   Files& files;
   Modules& modules;
   int platform_id = kPlatformWin32Nt;
+  // The operating system's major version (GetVersionExA): 4 for Windows 95, 98, Me and
+  // NT 4, 5 for Windows 2000 and XP, more for later systems.
+  int os_major_version = 5;
 };
 
 }  // namespace sfh56::platform

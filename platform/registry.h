@@ -1,5 +1,6 @@
 #pragma once
-// The registry as the settings use it. Status codes are the Win32 error codes.
+// The registry as the settings and the device-resource lookup use it. Status codes are the
+// Win32 error codes.
 
 #include <cstdint>
 #include <memory>
@@ -10,6 +11,7 @@ namespace sfh56::platform {
 enum class RootKey : uint32_t {
   kCurrentUser = 0x80000001u,
   kLocalMachine = 0x80000002u,
+  kDynData = 0x80000006u,  // Windows 9x only: the configuration manager's live device tree
 };
 
 inline constexpr long kErrorSuccess = 0;
@@ -17,6 +19,7 @@ inline constexpr long kErrorFileNotFound = 2;
 inline constexpr long kErrorAccessDenied = 5;
 inline constexpr long kErrorInvalidParameter = 87;
 inline constexpr long kErrorMoreData = 234;
+inline constexpr long kErrorNoMoreItems = 259;
 
 inline constexpr uint32_t kRegSz = 1;
 inline constexpr uint32_t kRegBinary = 3;
@@ -32,6 +35,23 @@ class RegistryKey {
                           uint32_t* size) = 0;
   virtual long SetValue(const std::string& name, uint32_t type, const uint8_t* data,
                         uint32_t size) = 0;
+
+  // RegQueryInfoKeyA: the numbers of values and of subkeys; false when the query fails.
+  struct Counts {
+    uint32_t values = 0;
+    uint32_t subkeys = 0;
+  };
+  virtual bool QueryCounts(Counts* counts) = 0;
+  // RegEnumKeyA into a name buffer of name_capacity bytes: a name that does not fit with
+  // its terminating zero fails with kErrorMoreData; an index past the last subkey fails
+  // with kErrorNoMoreItems.
+  virtual long EnumKey(uint32_t index, uint32_t name_capacity, std::string* name) = 0;
+  // RegEnumValueA with a name buffer of name_capacity characters (terminating zero
+  // included) and a data buffer of *size bytes. A name or data that does not fit fails
+  // with kErrorMoreData; on success *size is the data's size. The type is reported, and
+  // the data are never interpreted.
+  virtual long EnumValue(uint32_t index, uint32_t name_capacity, std::string* name, uint32_t* type,
+                         uint8_t* data, uint32_t* size) = 0;
 };
 
 class Registry {

@@ -1,6 +1,5 @@
 #include "receiver/comm_thread.h"
 
-#include "hwaccess/hardware_driver.h"
 #include "receiver/serial_capture.h"
 #include "receiver/train_assembler.h"
 #include "receiver/usb_capture.h"
@@ -27,6 +26,7 @@ PriorityPlan PriorityPlanFor(uint8_t priority_level) {
 TCommThread::TCommThread(platform::Platform& platform, HostServices& host)
     : platform_(platform),
       host_(host),
+      driver_(platform),
       time_base_(platform.counters, platform.scheduler),
       delivering_event_(platform.scheduler.CreateEvent(/*manual_reset=*/true, false)),
       delivering_(delivering_event_.get()),
@@ -39,7 +39,7 @@ TCommThread::TCommThread(platform::Platform& platform, HostServices& host)
   time_base_.TscAvailable = time_base_.HasTimeStampCounter();
   // The settings start with their own defaults (config) and the train empty.
   thread_->SetPriority(prio::kTimeCritical);
-  OpenHardwareDriver(platform_);
+  driver_.OpenHardwareDriver();
   settings_.AllowRing0 = Ring0Possible();
   terminate_event_ = platform_.scheduler.CreateEvent(/*manual_reset=*/true, false);
   start_event_ = platform_.scheduler.CreateEvent(/*manual_reset=*/false, false);
@@ -50,18 +50,19 @@ TCommThread::TCommThread(platform::Platform& platform, HostServices& host)
 }
 
 TCommThread::~TCommThread() {
-  CloseHardwareDriver();
-  // The events outlive the thread here (unlike a plain close-then-wait): a thread still
-  // waiting on them is asked to end through them and is waited for first.
+  // The events and the driver outlive the thread here (unlike a plain close-then-wait): a
+  // thread still waiting on them, or capturing through the driver, is asked to end and is
+  // waited for first.
   if (!thread_->Suspended() && !thread_->Finished()) {
     terminate_event_->Set();
     thread_->Join();
   }
+  driver_.CloseHardwareDriver();
   thread_.reset();
 }
 
 bool TCommThread::Ring0Possible() const {
-  return (platform_.platform_id == platform::kPlatformWin32Windows || DriverActive()) &&
+  return (platform_.platform_id == platform::kPlatformWin32Windows || driver_.DriverActive()) &&
          time_base_.TscAvailable;
 }
 

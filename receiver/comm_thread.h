@@ -23,6 +23,7 @@
 
 #include "common/pulse_train.h"
 #include "config/receiver_settings.h"
+#include "hwaccess/hardware_driver.h"
 #include "platform/platform.h"
 #include "receiver/capture_run.h"
 #include "receiver/capture_seams.h"
@@ -45,12 +46,13 @@ PriorityPlan PriorityPlanFor(uint8_t priority_level);
 
 class TCommThread final : public ControlChannel, public CaptureClock, public TrainOutlet {
  public:
-  // Creates the thread suspended, tests the counters and calibrates the time base, opens
-  // the hardware-access driver. The thread first runs at the first Start, Stop or
+  // Creates the thread suspended, opens the hardware-access driver, tests the counters and
+  // calibrates the time base. The thread first runs at the first Start, Stop or
   // TerminateAndWait.
   TCommThread(platform::Platform& platform, HostServices& host);
   // The owner destroys the object only after TerminateAndWait returned true. Should the
-  // thread still run, it is asked to end and waited for without limit.
+  // thread still run, it is asked to end and waited for without limit before the driver
+  // it may be using is closed.
   ~TCommThread() override;
   TCommThread(const TCommThread&) = delete;
   TCommThread& operator=(const TCommThread&) = delete;
@@ -88,17 +90,20 @@ class TCommThread final : public ControlChannel, public CaptureClock, public Tra
   bool Terminated() const override { return terminated_.load(); }
   PulseTrain& Train() { return trains_.Train(); }
   TimeBase& Time() { return time_base_; }
+  // The hardware-access driver, opened by the constructor (ring-0 capture).
+  HardwareDriver& Driver() { return driver_; }
   // PriorityLevel < 8 at the start of the current capture run (ring-0 capture).
   bool KeepInterruptsOn() const { return keep_interrupts_on_; }
-  uint32_t SavedPriorityClass() const { return saved_priority_class_; }
   // CodeBuffer: the last decoded code, re-sent for a repeat frame.
   std::string_view LastCode() const { return delivery_.LastCode(); }
   // Hands one code to the host with Delivering set, as the decoder's delivery does.
   void Deliver(const std::string& code) { delivery_.Deliver(code); }
-  // The seams the capture runs see.
+
+ private:
+  // --- The seams of the capture runs: this object is their control channel, their clock
+  // and the outlet of their trains, reached only through those interfaces -----------------
   CaptureSeams Seams() { return {*this, *this, settings_, trains_, host_}; }
 
-  // --- Seams: the control channel, the clock and the outlet of the capture runs ----------
   Wake Wait(uint32_t timeout_ms, platform::Waitable* device = nullptr) override;
   // Receiver thread only: Running := running, the request being served is answered, then
   // AckEvent set.
@@ -111,7 +116,6 @@ class TCommThread final : public ControlChannel, public CaptureClock, public Tra
   bool PluginOpen() const override { return host_.PluginOpen(); }
   void DecodeAndDeliver(const PulseTrain& train) override;
 
- private:
   void Execute();
   void ApplyPriorityLevel();
   CaptureRun& CaptureFor(const std::string& com_name);
@@ -125,6 +129,7 @@ class TCommThread final : public ControlChannel, public CaptureClock, public Tra
 
   platform::Platform& platform_;
   HostServices& host_;
+  HardwareDriver driver_;
   ReceiverSettings settings_;
   TimeBase time_base_;
   std::unique_ptr<platform::Event> delivering_event_;  // set while Delivering

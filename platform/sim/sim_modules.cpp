@@ -19,9 +19,31 @@ class SimModules::SimModule : public platform::Module {
   Exports exports_;
 };
 
-void SimModules::AddLibrary(const std::string& name, Exports exports) {
+void SimModules::AddLibrary(const std::string& name, Exports exports,
+                            std::function<bool()> present) {
   std::lock_guard lock(mutex_);
-  libraries_[name] = std::move(exports);
+  libraries_[name] = {std::move(exports), std::move(present)};
+}
+
+namespace {
+std::string UpperCase(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return text;
+}
+}  // namespace
+
+void SimModules::AddResource(const std::string& name, std::vector<uint8_t> bytes) {
+  std::lock_guard lock(mutex_);
+  resources_[UpperCase(name)] = std::move(bytes);
+}
+
+std::optional<std::vector<uint8_t>> SimModules::OwnResource(const std::string& name) {
+  std::lock_guard lock(mutex_);
+  const auto it = resources_.find(UpperCase(name));
+  if (it == resources_.end()) return std::nullopt;
+  return it->second;
 }
 
 void SimModules::RemoveLibrary(const std::string& name) {
@@ -46,8 +68,9 @@ std::unique_ptr<platform::Module> SimModules::Load(const std::string& name) {
   ++attempts_[name];
   auto it = libraries_.find(name);
   if (it == libraries_.end()) return nullptr;
+  if (it->second.present && !it->second.present()) return nullptr;
   ++loaded_[name];
-  return std::make_unique<SimModule>(*this, name, it->second);
+  return std::make_unique<SimModule>(*this, name, it->second.exports);
 }
 
 void SimModules::Released(const std::string& name) {

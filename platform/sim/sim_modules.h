@@ -5,9 +5,13 @@
 // function pointers, so the code under test calls them exactly as it calls a loaded
 // Windows library.
 
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/modules.h"
 
@@ -17,8 +21,11 @@ class SimModules : public platform::Modules {
  public:
   using Exports = std::map<std::string, void*>;
 
-  // Makes a library loadable under name (replacing one of the same name).
-  void AddLibrary(const std::string& name, Exports exports);
+  // Makes a library loadable under name (replacing one of the same name). With present
+  // given, a load succeeds only while it answers true, as a library loads only while its
+  // file is where the search finds it.
+  void AddLibrary(const std::string& name, Exports exports,
+                  std::function<bool()> present = nullptr);
   void RemoveLibrary(const std::string& name);
 
   // Load requests for name, successful or not.
@@ -26,14 +33,23 @@ class SimModules : public platform::Modules {
   // Modules of name loaded and not yet released.
   int LoadedNow(const std::string& name) const;
 
+  // Resources of the plugin's own module, found by name in any letter case.
+  void AddResource(const std::string& name, std::vector<uint8_t> bytes);
+
   std::unique_ptr<platform::Module> Load(const std::string& name) override;
+  std::optional<std::vector<uint8_t>> OwnResource(const std::string& name) override;
 
  private:
   class SimModule;
+  struct Library {
+    Exports exports;
+    std::function<bool()> present;
+  };
   void Released(const std::string& name);
 
   mutable std::mutex mutex_;
-  std::map<std::string, Exports> libraries_;
+  std::map<std::string, Library> libraries_;
+  std::map<std::string, std::vector<uint8_t>> resources_;  // by upper-case name
   std::map<std::string, int> attempts_;
   std::map<std::string, int> loaded_;
 };

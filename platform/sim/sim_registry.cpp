@@ -18,39 +18,41 @@ std::string Folded(const std::string& text) {
   return folded;
 }
 
-// "<root>\<path>" with the path folded; trailing and doubled separators do not name
-// another key.
-std::string KeyId(platform::RootKey root, const std::string& path) {
-  std::string id = std::to_string(static_cast<uint32_t>(root)) + '\\';
-  for (const char c : Folded(path)) {
-    if (c == '\\' && id.back() == '\\') continue;
-    id += c;
+// The components of a key path, as written; empty components (trailing and doubled
+// separators) name no key of their own.
+std::vector<std::string> PathParts(const std::string& path) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= path.size()) {
+    const size_t end = std::min(path.find('\\', start), path.size());
+    if (end > start) parts.push_back(path.substr(start, end - start));
+    start = end + 1;
   }
-  if (id.back() == '\\' && id.find('\\') != id.size() - 1) id.pop_back();
-  return id;
+  return parts;
 }
 
-// The ids of a key and of every key above it up to the root, as creating a key creates
-// its missing parents.
-std::vector<std::string> KeyAndParents(const std::string& id) {
-  std::vector<std::string> ids;
-  const size_t root_end = id.find('\\');
-  for (size_t pos = id.find('\\', root_end + 1); pos != std::string::npos;
-       pos = id.find('\\', pos + 1)) {
-    ids.push_back(id.substr(0, pos));
+// "<root>\<path>" with the path folded: the id of a key, whatever the letter case and
+// separators a caller wrote.
+std::string KeyId(platform::RootKey root, const std::string& path) {
+  std::string id = std::to_string(static_cast<uint32_t>(root)) + '\\';
+  const std::vector<std::string> parts = PathParts(path);
+  for (size_t i = 0; i < parts.size(); ++i) {
+    if (i > 0) id += '\\';
+    id += Folded(parts[i]);
   }
-  ids.push_back(id);
-  return ids;
+  return id;
 }
 
 }  // namespace
 
 struct SimRegistry::State {
   struct Key {
-    std::vector<NamedValue> values;  // in order of first writing
+    std::string name;                   // the last path component, as first created
+    std::vector<std::string> children;  // ids of the subkeys, in order of creation
+    std::vector<NamedValue> values;     // in order of first writing
 
-    NamedValue* Find(const std::string& name) {
-      const std::string folded = Folded(name);
+    NamedValue* Find(const std::string& value_name) {
+      const std::string folded = Folded(value_name);
       for (NamedValue& value : values) {
         if (Folded(value.name) == folded) return &value;
       }
@@ -66,9 +68,19 @@ struct SimRegistry::State {
   int create_calls = 0;
   bool alive = true;
 
-  Key& CreateKey(const std::string& id) {
-    for (const std::string& each : KeyAndParents(id)) keys[each];
-    return keys[id];
+  // Creates the key and its missing parents (the root included); returns the key's id.
+  std::string CreateKey(platform::RootKey root, const std::string& path) {
+    std::string id = KeyId(root, "");
+    keys[id];
+    for (const std::string& part : PathParts(path)) {
+      const std::string parent = id;
+      id += (id.back() == '\\' ? "" : "\\") + Folded(part);
+      if (keys.count(id) == 0) {
+        keys[id].name = part;
+        keys[parent].children.push_back(id);
+      }
+    }
+    return id;
   }
 
   Key* FindKey(const std::string& id) {
@@ -117,6 +129,46 @@ class SimRegistryKey : public platform::RegistryKey {
     return platform::kErrorSuccess;
   }
 
+  bool QueryCounts(Counts* counts) override {
+    std::lock_guard lock(state_->mutex);
+    SimRegistry::State::Key* key = state_->alive ? state_->FindKey(id_) : nullptr;
+    if (key == nullptr || counts == nullptr) return false;
+    counts->values = static_cast<uint32_t>(key->values.size());
+    counts->subkeys = static_cast<uint32_t>(key->children.size());
+    return true;
+  }
+
+  long EnumKey(uint32_t index, uint32_t name_capacity, std::string* name) override {
+    std::lock_guard lock(state_->mutex);
+    SimRegistry::State::Key* key = state_->alive ? state_->FindKey(id_) : nullptr;
+    if (key == nullptr) return platform::kErrorFileNotFound;
+    if (index >= key->children.size()) return platform::kErrorNoMoreItems;
+    const std::string& child = state_->keys[key->children[index]].name;
+    if (child.size() + 1 > name_capacity) return platform::kErrorMoreData;
+    *name = child;
+    return platform::kErrorSuccess;
+  }
+
+  long EnumValue(uint32_t index, uint32_t name_capacity, std::string* name, uint32_t* type,
+                 uint8_t* data, uint32_t* size) override {
+    std::lock_guard lock(state_->mutex);
+    SimRegistry::State::Key* key = state_->alive ? state_->FindKey(id_) : nullptr;
+    if (key == nullptr) return platform::kErrorFileNotFound;
+    if (index >= key->values.size()) return platform::kErrorNoMoreItems;
+    const SimRegistry::NamedValue& value = key->values[index];
+    if (value.name.size() + 1 > name_capacity) return platform::kErrorMoreData;
+    *name = value.name;
+    if (type != nullptr) *type = value.value.type;
+    const auto needed = static_cast<uint32_t>(value.value.data.size());
+    if (size == nullptr) return platform::kErrorSuccess;
+    const uint32_t capacity = *size;
+    *size = needed;
+    if (data == nullptr) return platform::kErrorSuccess;
+    if (needed > capacity) return platform::kErrorMoreData;
+    if (needed > 0) std::memcpy(data, value.value.data.data(), needed);
+    return platform::kErrorSuccess;
+  }
+
  private:
   std::shared_ptr<SimRegistry::State> state_;
   std::string id_;
@@ -146,8 +198,7 @@ std::unique_ptr<platform::RegistryKey> SimRegistry::Create(platform::RootKey roo
   std::lock_guard lock(state_->mutex);
   ++state_->create_calls;
   if (state_->fail_create) return nullptr;
-  const std::string id = KeyId(root, path);
-  state_->CreateKey(id);
+  const std::string id = state_->CreateKey(root, path);
   return std::make_unique<SimRegistryKey>(state_, id, /*writable=*/true);
 }
 
@@ -176,7 +227,7 @@ std::vector<SimRegistry::NamedValue> SimRegistry::Values(platform::RootKey root,
 void SimRegistry::PutRaw(platform::RootKey root, const std::string& path, const std::string& name,
                          uint32_t type, std::vector<uint8_t> data) {
   std::lock_guard lock(state_->mutex);
-  State::Key& key = state_->CreateKey(KeyId(root, path));
+  State::Key& key = state_->keys[state_->CreateKey(root, path)];
   if (NamedValue* value = key.Find(name)) {
     value->value = {type, std::move(data)};
   } else {
@@ -199,6 +250,7 @@ void SimRegistry::DeleteKey(platform::RootKey root, const std::string& path) {
   std::erase_if(state_->keys, [&](const auto& entry) {
     return entry.first == id || entry.first.starts_with(id + '\\');
   });
+  for (auto& [unused, key] : state_->keys) std::erase(key.children, id);
 }
 
 void SimRegistry::SetFailOpen(bool fail) {

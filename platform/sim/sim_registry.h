@@ -2,7 +2,9 @@
 // An in-memory registry for tests. It behaves like the Win32 registry where the settings
 // depend on it: a value longer than the caller's buffer fails with kErrorMoreData and
 // reports the size it needs, the type is reported but never checked, key paths and value
-// names ignore letter case, and each root has its own keys. Tests look at and plant raw
+// names ignore letter case, and each root has its own keys. Subkeys enumerate in the
+// order they were created and values in the order they were first written, so a test
+// decides the enumeration order the registry would give. Tests look at and plant raw
 // values of any type and length, and can make opening or creating keys fail.
 
 #include <cstdint>

@@ -86,4 +86,36 @@ std::unique_ptr<platform::VersionBlock> Win32Files::LoadVersionBlock(const std::
   return std::make_unique<Win32VersionBlock>(std::move(data));
 }
 
+namespace {
+
+// The system's folders are asked for into buffers of this size; a longer path counts as
+// unknown rather than being cut.
+constexpr DWORD kFolderBufferSize = 501;
+
+template <typename Query>
+std::string FolderFrom(Query query) {
+  char buffer[kFolderBufferSize] = {};
+  const DWORD length = query(buffer, kFolderBufferSize);
+  if (length == 0 || length >= kFolderBufferSize) return {};
+  return std::string(buffer, length);
+}
+
+}  // namespace
+
+std::string Win32Files::TempFolder() {
+  return FolderFrom([](char* buffer, DWORD size) { return GetTempPathA(size, buffer); });
+}
+
+std::string Win32Files::WindowsFolder() {
+  return FolderFrom([](char* buffer, DWORD size) { return GetWindowsDirectoryA(buffer, size); });
+}
+
+bool Win32Files::Copy(const std::string& from, const std::string& to, bool fail_if_exists) {
+  return CopyFileA(from.c_str(), to.c_str(), fail_if_exists ? TRUE : FALSE) != FALSE;
+}
+
+bool Win32Files::Delete(const std::string& path) {
+  return DeleteFileA(path.c_str()) != FALSE;
+}
+
 }  // namespace sfh56::win32

@@ -15,4 +15,21 @@ std::unique_ptr<platform::Module> Win32Modules::Load(const std::string& name) {
   return std::make_unique<Win32Module>(std::move(handle));
 }
 
+std::optional<std::vector<uint8_t>> Win32Modules::OwnResource(const std::string& name) {
+  static const char anchor = 0;
+  HMODULE self = nullptr;
+  if (!GetModuleHandleExA(
+          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+          &anchor, &self)) {
+    return std::nullopt;
+  }
+  HRSRC resource = FindResourceA(self, name.c_str(), MAKEINTRESOURCEA(10));  // RT_RCDATA
+  if (resource == nullptr) return std::nullopt;
+  HGLOBAL loaded = LoadResource(self, resource);
+  const DWORD size = SizeofResource(self, resource);
+  const auto* bytes = static_cast<const uint8_t*>(loaded ? LockResource(loaded) : nullptr);
+  if (bytes == nullptr) return std::nullopt;
+  return std::vector<uint8_t>(bytes, bytes + size);
+}
+
 }  // namespace sfh56::win32

@@ -52,6 +52,9 @@ class Win32Module : public platform::Module {
 class Win32Modules : public platform::Modules {
  public:
   std::unique_ptr<platform::Module> Load(const std::string& name) override;
+  // Looks in the module that holds this code: the plugin library in the product, the test
+  // program in the Windows tests that link the platform directly.
+  std::optional<std::vector<uint8_t>> OwnResource(const std::string& name) override;
 };
 
 }  // namespace sfh56::win32

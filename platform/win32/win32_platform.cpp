@@ -4,15 +4,34 @@
 
 namespace sfh56::win32 {
 
-int QueryPlatformId() {
+namespace {
+
+OSVERSIONINFOA QueryVersion() {
   OSVERSIONINFOA info{};
   info.dwOSVersionInfoSize = sizeof info;
-  if (!GetVersionExA(&info)) return platform::kPlatformWin32Nt;
-  return static_cast<int>(info.dwPlatformId);
+  if (!GetVersionExA(&info)) {
+    info.dwPlatformId = platform::kPlatformWin32Nt;
+    info.dwMajorVersion = 5;
+  }
+  return info;
+}
+
+}  // namespace
+
+int QueryPlatformId() {
+  return static_cast<int>(QueryVersion().dwPlatformId);
 }
 
 Win32Platform::Win32Platform()
-    : platform_{counters, scheduler, serial_ports, registry,         message_boxes,
-                host_ipc, files,     modules,      QueryPlatformId()} {}
+    : platform_{counters,
+                scheduler,
+                serial_ports,
+                registry,
+                message_boxes,
+                host_ipc,
+                files,
+                modules,
+                QueryPlatformId(),
+                static_cast<int>(QueryVersion().dwMajorVersion)} {}
 
 }  // namespace sfh56::win32

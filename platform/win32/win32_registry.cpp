@@ -1,6 +1,8 @@
 #include "platform/win32/win32_registry.h"
 
+#include <cstring>
 #include <utility>
+#include <vector>
 
 namespace sfh56::win32 {
 
@@ -26,6 +28,8 @@ HKEY RootHandle(platform::RootKey root) {
       return HKEY_CURRENT_USER;
     case platform::RootKey::kLocalMachine:
       return HKEY_LOCAL_MACHINE;
+    case platform::RootKey::kDynData:
+      return HKEY_DYN_DATA;
   }
   return nullptr;
 }
@@ -50,6 +54,43 @@ class Win32RegistryKey : public platform::RegistryKey {
   long SetValue(const std::string& name, uint32_t type, const uint8_t* data,
                 uint32_t size) override {
     return RegSetValueExA(key_.Get(), name.c_str(), 0, type, data, size);
+  }
+
+  bool QueryCounts(Counts* counts) override {
+    DWORD subkeys = 0;
+    DWORD values = 0;
+    if (counts == nullptr ||
+        RegQueryInfoKeyA(key_.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+                         nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+      return false;
+    }
+    counts->values = values;
+    counts->subkeys = subkeys;
+    return true;
+  }
+
+  long EnumKey(uint32_t index, uint32_t name_capacity, std::string* name) override {
+    std::vector<char> buffer(name_capacity + 1, '\0');
+    const LONG status = RegEnumKeyA(key_.Get(), index, buffer.data(), name_capacity);
+    if (status == ERROR_SUCCESS)
+      *name = std::string(buffer.data(), strnlen(buffer.data(), name_capacity));
+    return status;
+  }
+
+  long EnumValue(uint32_t index, uint32_t name_capacity, std::string* name, uint32_t* type,
+                 uint8_t* data, uint32_t* size) override {
+    std::vector<char> buffer(name_capacity + 1, '\0');
+    DWORD name_length = name_capacity;
+    DWORD value_type = 0;
+    DWORD value_size = size != nullptr ? *size : 0;
+    const LONG status = RegEnumValueA(key_.Get(), index, buffer.data(), &name_length, nullptr,
+                                      &value_type, data, size != nullptr ? &value_size : nullptr);
+    if (status == ERROR_SUCCESS) {
+      *name = std::string(buffer.data(), strnlen(buffer.data(), name_capacity));
+      if (type != nullptr) *type = value_type;
+    }
+    if (size != nullptr) *size = value_size;
+    return status;
   }
 
  private:

@@ -41,7 +41,6 @@ struct SimSettingsRegistry {
 };
 INSTANTIATE_TYPED_TEST_SUITE_P(Sim, SettingsContract, ::testing::Types<SimSettingsRegistry>);
 
-using platform::kRegBinary;
 using platform::kRegSz;
 using platform::RootKey;
 
@@ -65,30 +64,11 @@ class SettingsStore : public ::testing::Test {
 };
 
 TEST_F(SettingsStore, SaveWritesTheSixValuesInOrder) {
-  ReceiverSettings s;
-  s.ComName = "COM4";
-  s.InputSignal = 2;
-  s.CommandOrder = 0x01020304;
-  s.BitMask = -2;
-  s.PriorityLevel = 8;
-  s.AllowRing0 = true;
-  s.ServiceMode = true;
-  SaveSettings(s, registry_, kUser);
+  SaveSettings(SettingsToSave(), registry_, kUser);
 
   const auto values = registry_.Values(kUser, kKeyPath);
   ASSERT_EQ(values.size(), 6u) << "ServiceMode is never stored";
-  const struct {
-    const char* name;
-    uint32_t type;
-    Bytes data;
-  } expected[] = {
-      {"ComName", kRegSz, TextZ("COM4")},
-      {"InputSignal", kRegBinary, {2}},
-      {"CommandOrder", kRegBinary, {0x04, 0x03, 0x02, 0x01}},
-      {"BitMask", kRegBinary, {0xFE, 0xFF, 0xFF, 0xFF}},
-      {"PriorityLevel", kRegBinary, {8}},
-      {"AllowRing0", kRegBinary, {1}},
-  };
+  const std::vector<NamedStoredValue> expected = SavedValues();
   for (size_t i = 0; i < values.size(); ++i) {
     EXPECT_EQ(values[i].name, expected[i].name);
     EXPECT_EQ(values[i].value.type, expected[i].type) << expected[i].name;

@@ -82,5 +82,23 @@ TEST(SimRegistry, ConcurrentWritersAndReadersKeepEveryValueWhole) {
   writer.join();
 }
 
+TEST(SimRegistry, SubkeysEnumerateInCreationOrderAndForgetDeletedOnes) {
+  SimRegistry registry;
+  constexpr auto kMachine = platform::RootKey::kLocalMachine;
+  registry.PutRaw(kMachine, "Enum\\Zeta", "V", platform::kRegSz, {'z', 0});
+  registry.PutRaw(kMachine, "Enum\\alpha\\Inner", "V", platform::kRegSz, {});
+  ASSERT_TRUE(registry.Create(kMachine, "ENUM\\Mid"));
+  registry.DeleteKey(kMachine, "Enum\\Zeta");
+  registry.PutRaw(kMachine, "Enum\\Zeta", "V", platform::kRegSz, {'z', 0});
+  auto key = registry.OpenForRead(kMachine, "Enum");
+  ASSERT_TRUE(key);
+  std::vector<std::string> names;
+  std::string name;
+  for (uint32_t i = 0; key->EnumKey(i, 16, &name) == platform::kErrorSuccess; ++i) {
+    names.push_back(name);
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"alpha", "Mid", "Zeta"}));
+}
+
 }  // namespace
 }  // namespace sfh56::sim

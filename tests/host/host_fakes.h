@@ -114,6 +114,10 @@ class FakeFiles : public platform::Files {
     if (!version_strings) return nullptr;
     return std::make_unique<FakeVersionBlock>(*version_strings);
   }
+  std::string TempFolder() override { return {}; }
+  std::string WindowsFolder() override { return {}; }
+  bool Copy(const std::string&, const std::string&, bool) override { return false; }
+  bool Delete(const std::string&) override { return false; }
 };
 
 // Records the calling thread's priority changes and sleeps.
@@ -163,6 +167,9 @@ class NoRegistry : public platform::Registry {
 class NoModules : public platform::Modules {
  public:
   std::unique_ptr<platform::Module> Load(const std::string&) override { return nullptr; }
+  std::optional<std::vector<uint8_t>> OwnResource(const std::string&) override {
+    return std::nullopt;
+  }
 };
 
 // A receiver object whose answers the test decides; it logs every request.

@@ -8,8 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "platform/registry.h"
 
@@ -85,8 +88,74 @@ TYPED_TEST_P(RegistryContract, CreatingAKeyCreatesItsParents) {
   EXPECT_FALSE(registry.OpenForRead(kUser, "A\\BC"));
 }
 
+// Enumeration as the device-resource lookup walks the registry: counts, names within the
+// caller's buffers, and the end. The order is the registry's own.
+TYPED_TEST_P(RegistryContract, EnumerationGivesCountsAndNamesWithinTheCallersBuffers) {
+  platform::Registry& registry = this->factory.registry();
+  constexpr auto kMachine = platform::RootKey::kLocalMachine;
+  {
+    auto zeta = registry.Create(kMachine, "Enum\\Zeta");
+    ASSERT_TRUE(zeta);
+    const uint8_t text[] = {'z', 0};
+    const uint8_t nine[9] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+    ASSERT_EQ(zeta->SetValue("V", platform::kRegSz, text, sizeof text), platform::kErrorSuccess);
+    ASSERT_EQ(zeta->SetValue("Second", platform::kRegBinary, nine, sizeof nine),
+              platform::kErrorSuccess);
+    ASSERT_TRUE(registry.Create(kMachine, "Enum\\alpha\\Inner"));
+    ASSERT_TRUE(registry.Create(kMachine, "Enum\\Mid"));
+  }
+  auto key = registry.OpenForRead(kMachine, "Enum");
+  ASSERT_TRUE(key);
+  platform::RegistryKey::Counts counts;
+  ASSERT_TRUE(key->QueryCounts(&counts));
+  EXPECT_EQ(counts.subkeys, 3u);
+  EXPECT_EQ(counts.values, 0u);
+  std::vector<std::string> names;
+  std::string name;
+  for (uint32_t i = 0; i < counts.subkeys; ++i) {
+    ASSERT_EQ(key->EnumKey(i, 6, &name), platform::kErrorSuccess) << i;
+    names.push_back(name);
+  }
+  EXPECT_EQ(key->EnumKey(counts.subkeys, 6, &name), platform::kErrorNoMoreItems);
+  const auto alpha = std::find(names.begin(), names.end(), "alpha");
+  ASSERT_NE(alpha, names.end());
+  EXPECT_EQ(key->EnumKey(static_cast<uint32_t>(alpha - names.begin()), 5, &name),
+            platform::kErrorMoreData)
+      << "no room for the terminating zero";
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"Mid", "Zeta", "alpha"})) << "names as written";
+
+  auto zeta = registry.OpenForRead(kMachine, "enum\\zeta");
+  ASSERT_TRUE(zeta && zeta->QueryCounts(&counts));
+  EXPECT_EQ(counts.values, 2u);
+  uint8_t data[8] = {};
+  uint32_t type = 0;
+  int seen = 0;
+  for (uint32_t i = 0; i < 2; ++i) {
+    uint32_t size = sizeof data;
+    const long status = zeta->EnumValue(i, 16, &name, &type, data, &size);
+    if (status == platform::kErrorSuccess) {
+      EXPECT_EQ(name, "V");
+      EXPECT_EQ(type, platform::kRegSz);
+      EXPECT_EQ(size, 2u);
+      EXPECT_EQ(data[0], 'z');
+      size = sizeof data;
+      EXPECT_EQ(zeta->EnumValue(i, 1, &name, &type, data, &size), platform::kErrorMoreData)
+          << "no room for the name's terminating zero";
+    } else {
+      EXPECT_EQ(status, platform::kErrorMoreData) << "nine bytes in a buffer of eight";
+      EXPECT_EQ(size, 9u) << "the size the data need";
+    }
+    ++seen;
+  }
+  EXPECT_EQ(seen, 2);
+  uint32_t size = sizeof data;
+  EXPECT_EQ(zeta->EnumValue(2, 16, &name, &type, data, &size), platform::kErrorNoMoreItems);
+}
+
 REGISTER_TYPED_TEST_SUITE_P(RegistryContract, ShortBufferFailsWithMoreDataAndReportsTheSizeNeeded,
                             KeysAreSeparatePerRootAndIgnoreLetterCase,
-                            CreatingAKeyCreatesItsParents);
+                            CreatingAKeyCreatesItsParents,
+                            EnumerationGivesCountsAndNamesWithinTheCallersBuffers);
 
 }  // namespace sfh56::test

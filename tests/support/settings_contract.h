@@ -66,6 +66,35 @@ inline void ExpectFiveDefaults(const ReceiverSettings& s) {
   EXPECT_EQ(s.PriorityLevel, 7);
 }
 
+// Settings of every field non-default and AllowRing0 set, and the six values, in order,
+// that saving them writes.
+inline ReceiverSettings SettingsToSave() {
+  ReceiverSettings s;
+  s.ComName = "COM4";
+  s.InputSignal = 2;
+  s.CommandOrder = 0x01020304;
+  s.BitMask = -2;
+  s.PriorityLevel = 8;
+  s.AllowRing0 = true;
+  s.ServiceMode = true;
+  return s;
+}
+struct NamedStoredValue {
+  const char* name;
+  uint32_t type;
+  Bytes data;
+};
+inline std::vector<NamedStoredValue> SavedValues() {
+  return {
+      {"ComName", platform::kRegSz, TextZ("COM4")},
+      {"InputSignal", platform::kRegBinary, {2}},
+      {"CommandOrder", platform::kRegBinary, {0x04, 0x03, 0x02, 0x01}},
+      {"BitMask", platform::kRegBinary, {0xFE, 0xFF, 0xFF, 0xFF}},
+      {"PriorityLevel", platform::kRegBinary, {8}},
+      {"AllowRing0", platform::kRegBinary, {1}},
+  };
+}
+
 template <typename Factory>
 class SettingsContract : public ::testing::Test {
  protected:
@@ -270,30 +299,10 @@ TYPED_TEST_P(SettingsContract, StoredRing0WithoutRing0LoadsOffAndIsSavedBackAsOf
 }
 
 TYPED_TEST_P(SettingsContract, SaveWritesSixValuesWithTheirTypesAndWidths) {
-  ReceiverSettings s;
-  s.ComName = "COM4";
-  s.InputSignal = 2;
-  s.CommandOrder = 0x01020304;
-  s.BitMask = -2;
-  s.PriorityLevel = 8;
-  s.AllowRing0 = true;
-  s.ServiceMode = true;
-  SaveSettings(s, this->registry(), this->kUser);
+  SaveSettings(SettingsToSave(), this->registry(), this->kUser);
 
   EXPECT_EQ(this->factory.ValueCount(this->kUser), 6u) << "ServiceMode is never stored";
-  const struct {
-    const char* name;
-    uint32_t type;
-    Bytes data;
-  } expected[] = {
-      {"ComName", platform::kRegSz, TextZ("COM4")},
-      {"InputSignal", platform::kRegBinary, {2}},
-      {"CommandOrder", platform::kRegBinary, {0x04, 0x03, 0x02, 0x01}},
-      {"BitMask", platform::kRegBinary, {0xFE, 0xFF, 0xFF, 0xFF}},
-      {"PriorityLevel", platform::kRegBinary, {8}},
-      {"AllowRing0", platform::kRegBinary, {1}},
-  };
-  for (const auto& value : expected) {
+  for (const NamedStoredValue& value : SavedValues()) {
     const auto stored = this->Read(value.name);
     ASSERT_TRUE(stored) << value.name;
     EXPECT_EQ(stored->type, value.type) << value.name;

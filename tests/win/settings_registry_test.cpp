@@ -96,7 +96,12 @@ struct Win32SettingsRegistry {
                               REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr),
               ERROR_SUCCESS);
     RegKeyOwner owner(key);
-    ASSERT_EQ(RegSetValueExA(owner.Get(), name.c_str(), 0, type, data.data(),
+    // RegSetValueExA looks at the byte after a text value's data and, when it is zero,
+    // stores it too as the terminator (Windows does the same). A byte that is never zero
+    // follows the data, so that exactly the given bytes are stored whatever the heap holds.
+    Bytes guarded = data;
+    guarded.push_back(0xFF);
+    ASSERT_EQ(RegSetValueExA(owner.Get(), name.c_str(), 0, type, guarded.data(),
                              static_cast<DWORD>(data.size())),
               ERROR_SUCCESS);
   }

@@ -83,14 +83,14 @@ ConfigurationOutcome RunConfiguration(ConfigurableReceiver& receiver, ConfigBox&
   // from the host's own handling of that code) must neither wait for that delivery nor
   // change settings that the running capture reads: it does nothing.
   if (receiver.Delivering()) return ConfigurationOutcome::kReceiverBusy;
-  const bool was_running = receiver.Running();
-  if (was_running) {
-    receiver.Stop();
-    // Not acknowledged (a delivery began meanwhile, or no answer in the handshake's
-    // time): the capture may still read the settings, so they stay as they are. The stop
-    // request stands; the receiver takes it when it can.
-    if (receiver.Running()) return ConfigurationOutcome::kReceiverBusy;
-  }
+  // A start the host asked for during a delivery counts as running: it is the host's
+  // last word, and the capture it begins would read the settings while the cycle writes.
+  const bool was_running = receiver.Running() || receiver.StartPending();
+  // The settings are written only after a stop the receiver acknowledged. Otherwise (a
+  // delivery began meanwhile, or no answer in the handshake's time) the capture may still
+  // read them, so they stay as they are. The stop request stands; the receiver takes it
+  // when it can.
+  if (was_running && !receiver.Stop()) return ConfigurationOutcome::kReceiverBusy;
 
   ConfigurationOutcome outcome = ConfigurationOutcome::kFailed;
   try {

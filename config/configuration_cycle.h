@@ -22,10 +22,13 @@ class ConfigurableReceiver {
 
   // A capture run is active and acknowledged.
   virtual bool Running() const = 0;
+  // A start request the receiver thread has not answered yet: made while it delivered a
+  // code (the host did not wait), or being served now. Capture is about to run.
+  virtual bool StartPending() const = 0;
   // The receiver thread is handing a code to the host at this moment.
   virtual bool Delivering() const = 0;
   // Requests to the receiver thread, each waiting for its acknowledgement (not while the
-  // thread delivers a code); the cycle reads Running afterwards instead of the results.
+  // thread delivers a code). Stop is true only when capture no longer runs.
   virtual bool Stop() = 0;
   virtual bool Start() = 0;
   // The settings from the registry under the host's root key, and back.

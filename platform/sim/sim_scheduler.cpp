@@ -253,14 +253,14 @@ std::vector<uint32_t> SimScheduler::ProcessPriorityClassHistory() const {
   return priority_class_history_;
 }
 
+int SimScheduler::HostWaitsTimedOut() const {
+  std::lock_guard lock(mutex_);
+  return host_waits_timed_out_;
+}
+
 std::vector<uint32_t> SimScheduler::HostWaitTimeouts() const {
   std::lock_guard lock(mutex_);
   return host_wait_timeouts_;
-}
-
-size_t SimScheduler::HostWaitsTimedOut() const {
-  std::lock_guard lock(mutex_);
-  return host_waits_timed_out_;
 }
 
 }  // namespace sfh56::sim

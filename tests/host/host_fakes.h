@@ -209,6 +209,7 @@ class ScriptedReceiver : public ReceiverControl, public ConfigurableReceiver {
   }
 
   bool Delivering() const override { return script_.delivering; }
+  bool StartPending() const override { return false; }
   void LoadSettings() override { script_.log.push_back("load"); }
   void SaveSettings() override { script_.log.push_back("save"); }
   ReceiverSettings& Settings() override { return settings_; }

@@ -92,7 +92,7 @@ void TimeBase::SetTimeBase(int64_t ticks_per_second) {
   SequenceGapTicks = t.SequenceGapTicks;
   TrainStartWindowTicks = t.TrainStartWindowTicks;
   EdgeGapTicks = t.EdgeGapTicks;
-  g_ring0_thresholds = {TrainStartWindowTicks, EdgeGapTicks, SequenceGapTicks};
+  g_ring0.Thresholds = {TrainStartWindowTicks, EdgeGapTicks, SequenceGapTicks};
 }
 
 }  // namespace sfh56

@@ -116,9 +116,9 @@ TEST_F(TimeBaseTest, ASlowPerformanceCounterSwitchesToTheTimeStampCounter) {
   EXPECT_EQ(t.ReadTimestamp(false), 2'400'000'000) << "time-stamp counter ticks";
   t.Calibrate(false);
   EXPECT_EQ(t.TicksPerSecond, 2'400'000'000.0);
-  EXPECT_EQ(g_ring0_thresholds.EdgeGapTicks, t.EdgeGapTicks);
-  EXPECT_EQ(g_ring0_thresholds.TrainStartWindowTicks, 72'000'000);
-  EXPECT_EQ(g_ring0_thresholds.SequenceGapTicks, 1'200'000'000);
+  EXPECT_EQ(g_ring0.Thresholds.EdgeGapTicks, t.EdgeGapTicks);
+  EXPECT_EQ(g_ring0.Thresholds.TrainStartWindowTicks, 72'000'000);
+  EXPECT_EQ(g_ring0.Thresholds.SequenceGapTicks, 1'200'000'000);
 }
 
 TEST_F(TimeBaseTest, AFastCounterIsUsedUnlessRing0IsAllowed) {

@@ -3,10 +3,12 @@
 // delivers, and the handshake by which the host's threads start, stop and end it.
 //
 // Host side: Start, Stop, TerminateAndWait and Running. Each request resets AckEvent,
-// signals its request event and waits for the acknowledgement (20 s; 30 s for the end of
-// the thread), except while the receiver thread is delivering a code to the host: then
-// the host's thread does not wait, so a delivery blocked in a call into the host cannot
-// deadlock with the host thread that serves it.
+// signals its request event and waits for the acknowledgement of that request (20 s;
+// 30 s for the end of the thread). The wait ends at once when the thread has ended, and
+// whenever the receiver thread is delivering a code to the host, or begins to during the
+// wait: a delivery blocked in a call into the host then cannot deadlock with the host
+// thread that serves it. Requests left pending that way are served later in the order
+// the host made them, so that its last request is the one that holds.
 //
 // Receiver side: the thread body and the capture runs (receiver/capture_run.h), which
 // see this object only through its seams (receiver/capture_seams.h): it is their
@@ -61,12 +63,11 @@ class TCommThread final : public ControlChannel, public CaptureClock, public Tra
   bool Start();
   // True when capture no longer runs after the acknowledgement.
   bool Stop();
-  // Waits up to 20 s for AckEvent unless Delivering, resets it, returns Running.
-  bool WaitAck();
-  // True when the thread has ended (within 30 s); false at once while Delivering.
+  // True when the thread has ended (within 30 s); false at once while Delivering or
+  // when a delivery begins during the wait.
   bool TerminateAndWait();
   bool Running() const { return running_.load(); }
-  bool Delivering() const { return delivering_.load(); }
+  bool Delivering() const { return delivering_.IsSet(); }
   // The thread has run and returned.
   bool Ended() const { return thread_->Finished(); }
   // (Windows 9x or DriverActive) and a time-stamp counter; evaluated afresh at each use.
@@ -105,7 +106,8 @@ class TCommThread final : public ControlChannel, public CaptureClock, public Tra
   CaptureSeams Seams() { return {*this, *this, settings_, trains_, host_}; }
 
   Wake Wait(uint32_t timeout_ms, platform::Waitable* device = nullptr) override;
-  // Receiver thread only: Running := running, then AckEvent set.
+  // Receiver thread only: Running := running, the request being served is answered, then
+  // AckEvent set.
   void Acknowledge(bool running) override;
   void SetTerminated() override { terminated_.store(true); }
   int64_t ReadTimestamp() override { return time_base_.ReadTimestamp(settings_.AllowRing0); }
@@ -118,6 +120,13 @@ class TCommThread final : public ControlChannel, public CaptureClock, public Tra
   void Execute();
   void ApplyPriorityLevel();
   CaptureRun& CaptureFor(const std::string& com_name);
+  // Host side: numbers and signals one request, then waits for its acknowledgement (or
+  // a delivery, or the thread's end); returns Running.
+  bool Request(platform::Event& event, std::atomic<uint64_t>& number);
+  bool WaitAck(uint64_t request);
+  // Receiver side: a start and a stop request may both be pending (the host did not
+  // wait for the first); of the two, the one the host made first is served first.
+  Wake InRequestOrder(Wake taken);
 
   platform::Platform& platform_;
   HostServices& host_;
@@ -125,7 +134,8 @@ class TCommThread final : public ControlChannel, public CaptureClock, public Tra
   Ring0Capture ring0_capture_;
   ReceiverSettings settings_;
   TimeBase time_base_;
-  std::atomic<bool> delivering_{false};
+  std::unique_ptr<platform::Event> delivering_event_;  // set while Delivering
+  DeliveringFlag delivering_;
   std::atomic<bool> running_{false};
   std::atomic<bool> terminated_{false};
   CodeDelivery delivery_;
@@ -138,6 +148,14 @@ class TCommThread final : public ControlChannel, public CaptureClock, public Tra
   std::unique_ptr<platform::Event> start_event_;
   std::unique_ptr<platform::Event> stop_event_;
   std::unique_ptr<platform::Event> ack_event_;
+  // Requests are numbered in the order the host makes them. Each kind keeps the number of
+  // its latest request; the receiver answers one request at a time (served) and says which
+  // one each acknowledgement answers (acknowledged).
+  std::atomic<uint64_t> last_request_{0};
+  std::atomic<uint64_t> start_request_{0};
+  std::atomic<uint64_t> stop_request_{0};
+  std::atomic<uint64_t> served_request_{0};
+  std::atomic<uint64_t> acknowledged_request_{0};
   // Declared last, so destroyed first: the thread ends before the events go.
   std::unique_ptr<platform::Thread> thread_;
 };

@@ -14,6 +14,7 @@
 // A route that faults gives an empty train and the box "Error to switch to Ring0".
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -32,10 +33,15 @@ inline constexpr char kRing0SwitchErrorCaption[] = "Error";
 inline constexpr int32_t kModemStatusRegister = 6;
 
 // Copies of the time base's thresholds, written by TimeBase::SetTimeBase.
+// Every receiver's time base writes these when it calibrates, on whichever thread that
+// is: a receiver being made (the host's thread) and one still running can calibrate at
+// the same moment. Each value is one whole word, written and read without a lock (the
+// routine runs with interrupts held off); values written together may come from two
+// calibrations of the same counters, which agree.
 struct Ring0Thresholds {
-  int64_t TrainStartWindowTicks = 0;
-  int64_t EdgeGapTicks = 0;
-  int64_t SequenceGapTicks = 0;
+  std::atomic<int64_t> TrainStartWindowTicks{0};
+  std::atomic<int64_t> EdgeGapTicks{0};
+  std::atomic<int64_t> SequenceGapTicks{0};
 };
 
 // Everything the routine touches. One receiver per process.

@@ -14,6 +14,7 @@
 //   SimulatedRing0PollRoutine   the same loop over the PrivilegedMachine given as its
 //   SimulatedRing0InterruptPollRoutine   argument (the simulated platform)
 
+#include <atomic>
 #include <cstdint>
 
 #include "platform/privileged.h"
@@ -54,10 +55,13 @@ inline int32_t PollTrain(Machine& machine, int32_t& edge_count) {
     // The sequence time-out, on the difference modulo 2^64 (no overflow for any value).
     const auto since_last =
         static_cast<int64_t>(static_cast<uint64_t>(start) - static_cast<uint64_t>(s.LastEdgeTime));
-    if (since_last > s.Thresholds.SequenceGapTicks) s.TrainCount = 0;
+    if (since_last > s.Thresholds.SequenceGapTicks.load(std::memory_order_relaxed)) {
+      s.TrainCount = 0;
+    }
     s.LastEdgeTime = start;
     s.Train.Begin(s.Ring0Buffer.data(), start);
-    const TrainLimits limits{s.Thresholds.TrainStartWindowTicks, s.Thresholds.EdgeGapTicks};
+    const TrainLimits limits{s.Thresholds.TrainStartWindowTicks.load(std::memory_order_relaxed),
+                             s.Thresholds.EdgeGapTicks.load(std::memory_order_relaxed)};
     do {
       machine.DisableInterrupts();
       s.CurStatus = machine.ReadPortByte(port) & s.SignalMask;

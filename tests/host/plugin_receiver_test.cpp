@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -74,12 +75,14 @@ struct StuckHost {
   std::condition_variable changed;
   bool entered = false;
   bool released = false;
+  int deliveries = 0;
 };
 StuckHost* g_stuck = nullptr;
 
 int32_t SFH_HOST_CALL StuckEvent(const char*, const char*, int32_t, int32_t) {
   std::unique_lock lock(g_stuck->mutex);
   g_stuck->entered = true;
+  ++g_stuck->deliveries;
   g_stuck->changed.notify_all();
   g_stuck->changed.wait(lock, [] { return g_stuck->released; });
   return 0;
@@ -99,25 +102,70 @@ class DeliverOnceCapture : public CaptureRun {
   TCommThread& receiver_;
 };
 
-TEST_F(PluginReceiverTest, CloseDuringADeliveryReturns0AndFreesTheReceiverOnceItEnds) {
-  StuckHost stuck;
-  g_stuck = &stuck;
-  CommThreadReceiver* created = nullptr;
-  Plugin plugin(platform_, [&](platform::Platform& p, HostServices& h) {
-    auto receiver = std::make_unique<CommThreadReceiver>(p, h);
-    receiver->Thread().SetSerialCapture(std::make_unique<DeliverOnceCapture>(receiver->Thread()));
-    created = receiver.get();
-    return std::unique_ptr<ReceiverControl>(std::move(receiver));
-  });
-  plugin.OnLoad();
-  std::array<uintptr_t, kFunctionTableSlots> table{};
-  table[kTableEventSlot] = reinterpret_cast<uintptr_t>(&StuckEvent);
-  ASSERT_EQ(plugin.GirOpen(3, 2, 0, table.data()), 1);
-  EXPECT_EQ(plugin.GirStart(), 1);
-  {
+// A plugin opened by a newer host whose event function is StuckEvent, with receivers that
+// hand a code to the host at the start of every capture run.
+class DeliveringPluginTest : public PluginReceiverTest {
+ protected:
+  DeliveringPluginTest() {
+    g_stuck = &stuck;
+    plugin.OnLoad();
+    std::array<uintptr_t, kFunctionTableSlots> table{};
+    table[kTableEventSlot] = reinterpret_cast<uintptr_t>(&StuckEvent);
+    EXPECT_EQ(plugin.GirOpen(3, 2, 0, table.data()), 1);
+  }
+  ~DeliveringPluginTest() override {
+    Release();
+    owned_plugin_.reset();  // its receivers end before the host's function goes
+    g_stuck = nullptr;
+  }
+  // Starts capture; returns once the host's event function holds the first delivery.
+  void StartAndHoldADelivery() {
+    EXPECT_EQ(plugin.GirStart(), 1);
     std::unique_lock lock(stuck.mutex);
     stuck.changed.wait(lock, [&] { return stuck.entered; });
   }
+  void Release() {
+    {
+      std::lock_guard lock(stuck.mutex);
+      stuck.released = true;
+    }
+    stuck.changed.notify_all();
+  }
+  int Deliveries() {
+    std::lock_guard lock(stuck.mutex);
+    return stuck.deliveries;
+  }
+
+  StuckHost stuck;
+  CommThreadReceiver* created = nullptr;
+  std::unique_ptr<Plugin> owned_plugin_ =
+      std::make_unique<Plugin>(platform_, [this](platform::Platform& p, HostServices& h) {
+        auto receiver = std::make_unique<CommThreadReceiver>(p, h);
+        receiver->Thread().SetSerialCapture(
+            std::make_unique<DeliverOnceCapture>(receiver->Thread()));
+        created = receiver.get();
+        return std::unique_ptr<ReceiverControl>(std::move(receiver));
+      });
+  Plugin& plugin = *owned_plugin_;
+};
+
+TEST_F(DeliveringPluginTest, PowerResumeDuringADeliveryReopensTheCaptureOnceItReturns) {
+  StartAndHoldADelivery();
+  EXPECT_EQ(plugin.GirInfo(2, 7, 0), 1) << "returns at once: stop and start are left pending";
+  Release();
+  // The stop is served first, then the start: the later request holds, and the capture
+  // run begins anew (its first delivery is the second one).
+  for (int i = 0; i < 5000 && !(created->Thread().Running() && Deliveries() == 2 &&
+                                !created->Thread().Delivering());
+       ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_TRUE(created->Thread().Running());
+  EXPECT_EQ(Deliveries(), 2) << "the capture was reopened";
+}
+
+TEST_F(DeliveringPluginTest, CloseDuringADeliveryReturns0AndFreesTheReceiverOnceItEnds) {
+  StartAndHoldADelivery();
 
   // The host calls close from its own thread while its event handler holds the receiver.
   EXPECT_EQ(plugin.GirStop(), 0) << "no wait: the running state as it is";
@@ -126,18 +174,13 @@ TEST_F(PluginReceiverTest, CloseDuringADeliveryReturns0AndFreesTheReceiverOnceIt
   EXPECT_TRUE(plugin.ReceiverAlive());
   EXPECT_EQ(plugin.GirClose(), 1) << "a second close does nothing";
 
-  {
-    std::lock_guard lock(stuck.mutex);
-    stuck.released = true;
-  }
-  stuck.changed.notify_all();
+  Release();
   // Its delivery returned, so its thread ends on the standing terminate request; the next
   // receiver call finds it ended and frees it.
   ASSERT_NE(created, nullptr);
   while (!created->Ended()) std::this_thread::yield();
   EXPECT_EQ(plugin.GirStart(), 0);
   EXPECT_FALSE(plugin.ReceiverAlive());
-  g_stuck = nullptr;
 }
 
 }  // namespace

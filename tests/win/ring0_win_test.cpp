@@ -136,9 +136,10 @@ TEST_F(Ring0RoutineWin, RecordsFollowTheWaveformAndEachTrainEndsByItsRule) {
     EXPECT_TRUE(g_ring0.TrainEnded || records.size() == kMaxCapturedEdges);
     const Ring0Thresholds& limits = g_ring0.Thresholds;
     if (records.size() < static_cast<size_t>(kLongTrainEdges)) {
-      EXPECT_GT(g_ring0.SampleTime - g_ring0.Train.StartTicks(), limits.TrainStartWindowTicks);
+      EXPECT_GT(g_ring0.SampleTime - g_ring0.Train.StartTicks(),
+                limits.TrainStartWindowTicks.load());
     } else if (records.size() < kMaxCapturedEdges) {
-      EXPECT_GT(g_ring0.SampleTime - records.back().Timestamp, limits.EdgeGapTicks);
+      EXPECT_GT(g_ring0.SampleTime - records.back().Timestamp, limits.EdgeGapTicks.load());
     } else {
       // The read that gave the 300th edge was the last one.
       EXPECT_EQ(stats.reads, idle + (kMaxCapturedEdges - 1) * c.reads_apart + 1);
@@ -168,7 +169,7 @@ TEST_F(Ring0RoutineWin, MoreThanHalfASecondSinceTheLastEdgeStartsANewSequence) {
     SetUp();
     g_ring0.TrainCount = 3;
     const int64_t now = platform::X86Instructions::ReadTimeStampCounter();
-    const int64_t gap = g_ring0.Thresholds.SequenceGapTicks;
+    const int64_t gap = g_ring0.Thresholds.SequenceGapTicks.load();
     // Times that keep their side of the threshold however long the run takes to start.
     g_ring0.LastEdgeTime = long_pause ? now - 2 * gap : now + 1000 * gap;
     std::vector<uint32_t> levels;

@@ -26,20 +26,26 @@ struct X86Instructions {
   }
   static void DisableInterrupts() { asm volatile("cli" ::: "memory"); }
   static void EnableInterrupts() { asm volatile("sti" ::: "memory"); }
-  // The compiler's own flag accessors: an inline push would write below the stack pointer,
-  // where a leaf function may keep data.
+  // The flags go through a register. The compiler's flag built-ins may address their
+  // operand from the stack pointer, and a push takes such an address before it moves the
+  // pointer: the 32-bit build then restored the flags from the wrong stack slot. Linux's
+  // 64-bit convention lets a leaf function keep data below the stack pointer, where a
+  // push would write, so the native build (which never runs the routine at ring 0)
+  // keeps the built-ins.
   static uintptr_t SaveFlags() {
-#if defined(__x86_64__)
+#if defined(__x86_64__) && !defined(_WIN64)
     return __builtin_ia32_readeflags_u64();
 #else
-    return __builtin_ia32_readeflags_u32();
+    uintptr_t flags;
+    asm volatile("pushf\n\tpop %0" : "=r"(flags)::"memory");
+    return flags;
 #endif
   }
   static void RestoreFlags(uintptr_t flags) {
-#if defined(__x86_64__)
+#if defined(__x86_64__) && !defined(_WIN64)
     __builtin_ia32_writeeflags_u64(flags);
 #else
-    __builtin_ia32_writeeflags_u32(flags);
+    asm volatile("push %0\n\tpopf" ::"r"(flags) : "memory", "cc");
 #endif
   }
 };

@@ -27,13 +27,14 @@ TCommThread::TCommThread(platform::Platform& platform, HostServices& host)
     : platform_(platform),
       host_(host),
       driver_(platform),
+      ring0_capture_(platform, driver_),
       time_base_(platform.counters, platform.scheduler),
       delivering_event_(platform.scheduler.CreateEvent(/*manual_reset=*/true, false)),
       delivering_(delivering_event_.get()),
       delivery_(platform.files, host, delivering_),
       trains_(settings_, *this),
       serial_capture_(std::make_unique<SerialCaptureRun>(SerialCapturePlatform{
-          platform.scheduler, platform.serial_ports, platform.message_boxes})),
+          platform.scheduler, platform.serial_ports, platform.message_boxes, &ring0_capture_})),
       usb_capture_(std::make_unique<UsbCaptureRun>(platform.modules, platform.message_boxes)) {
   thread_ = platform_.scheduler.CreateSuspendedThread([this] { Execute(); });
   time_base_.TscAvailable = time_base_.HasTimeStampCounter();

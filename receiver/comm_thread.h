@@ -31,6 +31,7 @@
 #include "receiver/capture_seams.h"
 #include "receiver/code_delivery.h"
 #include "receiver/host_services.h"
+#include "receiver/ring0_capture.h"
 #include "receiver/time_base.h"
 
 namespace sfh56 {
@@ -145,6 +146,7 @@ class TCommThread final : public ControlChannel,
   platform::Platform& platform_;
   HostServices& host_;
   HardwareDriver driver_;
+  Ring0Capture ring0_capture_;
   ReceiverSettings settings_;
   TimeBase time_base_;
   std::unique_ptr<platform::Event> delivering_event_;  // set while Delivering

@@ -222,6 +222,14 @@ class ScriptedReceiver : public ReceiverControl, public ConfigurableReceiver {
   ReceiverSettings settings_;
 };
 
+// No way to ring 0: the scripted receivers never capture.
+class NoRing0 : public platform::Ring0Access {
+ public:
+  platform::PrivilegedMachine* SimulatedMachine() override { return nullptr; }
+  bool CallGuarded(GuardedCall, void*, int32_t&) override { return false; }
+  bool RunAsInterruptHandler(platform::Ring0Routine, void*, int32_t&) override { return false; }
+};
+
 // Everything a Plugin needs, in memory.
 struct FakePlatform {
   NoCounters counters;
@@ -232,8 +240,9 @@ struct FakePlatform {
   FakeHostIpc host_ipc;
   FakeFiles files;
   NoModules modules;
-  platform::Platform platform{counters,      scheduler, serial_ports, registry,
-                              message_boxes, host_ipc,  files,        modules};
+  NoRing0 ring0;
+  platform::Platform platform{counters, scheduler, serial_ports, registry, message_boxes,
+                              host_ipc, files,     modules,      ring0};
 };
 
 inline ReceiverFactory ScriptedFactory(ReceiverScript& script) {

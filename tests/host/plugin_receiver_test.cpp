@@ -30,7 +30,7 @@ class PluginReceiverTest : public ::testing::Test {
   test::FakeFiles files_;
   platform::Platform platform_{sim_.counters, sim_.scheduler,     sim_.serial_ports,
                                sim_.registry, sim_.message_boxes, host_ipc_,
-                               files_,        sim_.modules};
+                               files_,        sim_.modules,       sim_.ring0};
   Plugin plugin_{platform_, CommThreadReceiverFactory()};
 };
 

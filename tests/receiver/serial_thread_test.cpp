@@ -88,8 +88,10 @@ class SerialThreadTest : public ::testing::Test {
 
   sim::SimPlatform sim_;
   sim::SimSerialPorts ports_{sim_.clock};
-  platform::Platform platform_{sim_.counters,      sim_.scheduler, ports_,     sim_.registry,
-                               sim_.message_boxes, sim_.host_ipc,  sim_.files, sim_.modules};
+  sim::SimRing0 ring0_{sim_.clock, sim_.counters, ports_};
+  platform::Platform platform_{sim_.counters, sim_.scheduler,     ports_,
+                               sim_.registry, sim_.message_boxes, sim_.host_ipc,
+                               sim_.files,    sim_.modules,       ring0_};
   test_doubles::FakeHost host_;
   std::unique_ptr<TCommThread> receiver_;
 };

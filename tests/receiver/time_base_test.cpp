@@ -118,9 +118,9 @@ TEST_F(TimeBaseTest, ASlowPerformanceCounterSwitchesToTheTimeStampCounter) {
   EXPECT_EQ(t.ReadTimestamp(false), 2'400'000'000) << "time-stamp counter ticks";
   t.Calibrate(false);
   EXPECT_EQ(t.TicksPerSecond, 2'400'000'000.0);
-  EXPECT_EQ(g_ring0_thresholds.EdgeGapTicks.load(), t.EdgeGapTicks);
-  EXPECT_EQ(g_ring0_thresholds.TrainStartWindowTicks.load(), 72'000'000);
-  EXPECT_EQ(g_ring0_thresholds.SequenceGapTicks.load(), 1'200'000'000);
+  EXPECT_EQ(g_ring0.Thresholds.EdgeGapTicks.load(), t.EdgeGapTicks);
+  EXPECT_EQ(g_ring0.Thresholds.TrainStartWindowTicks.load(), 72'000'000);
+  EXPECT_EQ(g_ring0.Thresholds.SequenceGapTicks.load(), 1'200'000'000);
 }
 
 // A receiver being made and one already running may calibrate at the same moment; the
@@ -136,7 +136,7 @@ TEST(Ring0Thresholds, TwoTimeBasesCalibratingAtOnce) {
     });
   }
   for (std::thread& thread : threads) thread.join();
-  const int64_t edge_gap = g_ring0_thresholds.EdgeGapTicks.load();
+  const int64_t edge_gap = g_ring0.Thresholds.EdgeGapTicks.load();
   EXPECT_TRUE(edge_gap == ThresholdsFor(rates[0]).EdgeGapTicks ||
               edge_gap == ThresholdsFor(rates[1]).EdgeGapTicks);
 }

@@ -726,7 +726,7 @@ void Harness::Session(int session) {
   sim = std::make_unique<sim::SimPlatform>();
   platform::Platform platform{sim->counters, sim->scheduler,     sim->serial_ports,
                               sim->registry, sim->message_boxes, ipc,
-                              sim->files,    sim->modules};
+                              sim->files,    sim->modules,       sim->ring0};
   {
     Plugin plugin(platform, [this](platform::Platform& p, HostServices& host) {
       const int id = NewReceiver();

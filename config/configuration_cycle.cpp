@@ -86,11 +86,13 @@ ConfigurationOutcome RunConfiguration(ConfigurableReceiver& receiver, ConfigBox&
   // A start the host asked for during a delivery counts as running: it is the host's
   // last word, and the capture it begins would read the settings while the cycle writes.
   const bool was_running = receiver.Running() || receiver.StartPending();
-  // The settings are written only after a stop the receiver acknowledged. Otherwise (a
-  // delivery began meanwhile, or no answer in the handshake's time) the capture may still
-  // read them, so they stay as they are. The stop request stands; the receiver takes it
-  // when it can.
-  if (was_running && !receiver.Stop()) return ConfigurationOutcome::kReceiverBusy;
+  // The settings are written only once nothing captures and no capture is starting.
+  // Otherwise (a delivery began meanwhile, or no answer in the handshake's time, which
+  // leaves a starting capture reading as stopped) the capture may still read them, so
+  // they stay as they are. The stop request stands; the receiver takes it when it can.
+  if (was_running && (!receiver.Stop() || receiver.StartPending())) {
+    return ConfigurationOutcome::kReceiverBusy;
+  }
 
   ConfigurationOutcome outcome = ConfigurationOutcome::kFailed;
   try {

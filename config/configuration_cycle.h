@@ -28,7 +28,8 @@ class ConfigurableReceiver {
   // The receiver thread is handing a code to the host at this moment.
   virtual bool Delivering() const = 0;
   // Requests to the receiver thread, each waiting for its acknowledgement (not while the
-  // thread delivers a code). Stop is true only when capture no longer runs.
+  // thread delivers a code). Stop is true when capture no longer runs, also when the
+  // wait ended unanswered.
   virtual bool Stop() = 0;
   virtual bool Start() = 0;
   // The settings from the registry under the host's root key, and back.

@@ -47,7 +47,7 @@ class FakeReceiver : public ConfigurableReceiver {
   bool Stop() override {
     log.push_back("stop");
     if (stop_acknowledged) running = start_pending = false;
-    return !running && !start_pending;
+    return !running;
   }
   bool Start() override {
     log.push_back("start");
@@ -325,6 +325,15 @@ TEST(ConfigurationCycle, AReceiverThatCannotStopNowIsLeftAlone) {
   EXPECT_EQ(unanswered.log, Log{"stop"});
   EXPECT_EQ(second.shows, 0);
   EXPECT_EQ(unanswered.settings.BitMask, 20) << "settings untouched while capture may read them";
+
+  // A capture still starting reads as stopped, and so does an unanswered stop of it.
+  FakeReceiver starting;
+  starting.start_pending = true;
+  starting.stop_acknowledged = false;
+  testing::ScriptedConfigBox third = starting.Box(kModalResultOk);
+  EXPECT_EQ(RunConfiguration(starting, third), ConfigurationOutcome::kReceiverBusy);
+  EXPECT_EQ(starting.log, Log{"stop"});
+  EXPECT_EQ(third.shows, 0);
 }
 
 }  // namespace

@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "common/identity.h"
+#include "config/configuration_cycle.h"
 #include "platform/sim/sim_platform.h"
+#include "tests/config/scripted_config_box.h"
 #include "tests/receiver/receiver_doubles.h"
 
 namespace sfh56 {
@@ -385,6 +387,30 @@ TEST_F(CommThreadTest, AcknowledgementAndTerminationWaitsHaveTheirLimits) {
   serial_->release.Open();
   sim_.scheduler.SetRealTimeScale(1.0);
   EXPECT_TRUE(r.TerminateAndWait());
+}
+
+// A capture still starting when the host stopped waiting (its hardware warning waits for
+// the user) reads as not running, yet it will read the settings any moment: the
+// configuration cycle must not write them then.
+TEST_F(CommThreadTest, AStartNotYetAnsweredKeepsTheConfigurationCycleOffTheSettings) {
+  sim_.scheduler.SetRealTimeScale(0.0005);
+  TCommThread& r = Make(Mode::kHangUntilReleased);
+  EXPECT_FALSE(r.Start());
+  EXPECT_TRUE(r.StartPending());
+  testing::ScriptedConfigBox box(kModalResultOk);
+  EXPECT_EQ(r.RunConfiguration(box), ConfigurationOutcome::kReceiverBusy);
+  EXPECT_EQ(box.shows, 0);
+
+  // The run ends without starting; the cycle's stop request, still standing, is answered.
+  serial_->release.Open();
+  for (int i = 0; i < 10000 && r.StartPending(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_FALSE(r.StartPending());
+  EXPECT_FALSE(r.Running());
+  EXPECT_EQ(r.RunConfiguration(box), ConfigurationOutcome::kConfirmed);
+  EXPECT_EQ(box.shows, 1);
+  EXPECT_FALSE(r.Running()) << "a capture that was not running is not started";
 }
 
 // --- Requests during a capture, held at a chosen virtual instant ----------------------

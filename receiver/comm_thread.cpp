@@ -75,6 +75,14 @@ void TCommThread::SaveSettings() {
   ::sfh56::SaveSettings(settings_, platform_.registry, host_.SettingsRootKey());
 }
 
+void TCommThread::SleepMs(uint32_t ms) {
+  platform_.scheduler.SleepMs(ms);
+}
+
+ConfigurationOutcome TCommThread::RunConfiguration(ConfigBox& box) {
+  return sfh56::RunConfiguration(*this, box);
+}
+
 void TCommThread::SetSerialCapture(std::unique_ptr<CaptureRun> capture) {
   serial_capture_ = std::move(capture);
 }

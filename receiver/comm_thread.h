@@ -22,6 +22,8 @@
 #include <string_view>
 
 #include "common/pulse_train.h"
+#include "config/config_box.h"
+#include "config/configuration_cycle.h"
 #include "config/receiver_settings.h"
 #include "hwaccess/hardware_driver.h"
 #include "platform/platform.h"
@@ -45,7 +47,10 @@ struct PriorityPlan {
 };
 PriorityPlan PriorityPlanFor(uint8_t priority_level);
 
-class TCommThread final : public ControlChannel, public CaptureClock, public TrainOutlet {
+class TCommThread final : public ControlChannel,
+                          public CaptureClock,
+                          public TrainOutlet,
+                          public ConfigurableReceiver {
  public:
   // Creates the thread suspended, opens the hardware-access driver, tests the counters and
   // calibrates the time base. The thread first runs at the first Start, Stop or
@@ -60,24 +65,34 @@ class TCommThread final : public ControlChannel, public CaptureClock, public Tra
 
   // --- Host side ------------------------------------------------------------------------
   // True when capture runs after the acknowledgement (or after 20 s without one).
-  bool Start();
+  bool Start() override;
   // True when capture no longer runs after the acknowledgement.
-  bool Stop();
+  bool Stop() override;
   // True when the thread has ended (within 30 s); false at once while Delivering or
   // when a delivery begins during the wait.
   bool TerminateAndWait();
-  bool Running() const { return running_.load(); }
-  bool Delivering() const { return delivering_.IsSet(); }
+  bool Running() const override { return running_.load(); }
+  bool Delivering() const override { return delivering_.IsSet(); }
+  // A start request not yet answered (left pending by a delivery, or being served).
+  bool StartPending() const override {
+    return start_request_.load() > acknowledged_request_.load();
+  }
   // The thread has run and returned.
   bool Ended() const { return thread_->Finished(); }
   // (Windows 9x or DriverActive) and a time-stamp counter; evaluated afresh at each use.
-  bool Ring0Possible() const;
+  bool Ring0Possible() const override;
   // Written on the host's thread only while capture is stopped; read by a capture run
   // when it starts.
-  ReceiverSettings& Settings() { return settings_; }
+  ReceiverSettings& Settings() override { return settings_; }
   // The settings from the registry under the host's SettingsRootKey, and back.
-  void LoadSettings();
-  void SaveSettings();
+  void LoadSettings() override;
+  void SaveSettings() override;
+  // The host's translation of a text the user will see.
+  std::string TranslateText(const std::string& text) override { return host_.TranslateText(text); }
+  void SleepMs(uint32_t ms) override;
+  // The host's configure call, on the host's thread: stops a running capture, shows the
+  // stored settings in this dialog, stores what the user confirms and restarts.
+  ConfigurationOutcome RunConfiguration(ConfigBox& box);
 
   // The capture runs (defaults: SerialCaptureRun and UsbCaptureRun on this object's
   // platform). Set before the first Start.

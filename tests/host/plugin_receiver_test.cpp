@@ -9,10 +9,12 @@
 #include <mutex>
 #include <thread>
 
+#include "common/identity.h"
 #include "host/comm_thread_receiver.h"
 #include "host/plugin.h"
 #include "platform/sim/sim_platform.h"
 #include "platform/sim/sim_serial_port.h"
+#include "tests/config/scripted_config_box.h"
 #include "tests/host/host_fakes.h"
 
 namespace sfh56 {
@@ -67,6 +69,56 @@ TEST_F(PluginReceiverTest, OlderHostClosesAPluginItNeverStarted) {
   plugin_.OnUnload();  // unload with the plugin still open closes it first
   EXPECT_FALSE(plugin_.ReceiverAlive());
   EXPECT_EQ(host_ipc_.close_calls, 1);
+}
+
+// The configuration cycle on the real receiver thread: the capture is down while the
+// dialog shows, the confirmed values are stored under the newer host's root and in
+// memory, the capture runs again; the service switch lasts only as long as the object.
+TEST_F(PluginReceiverTest, ConfigureStopsTheCaptureForTheDialogAndRestartsItWithTheNewValues) {
+  CommThreadReceiver* created = nullptr;
+  Plugin plugin(platform_, [&](platform::Platform& p, HostServices& h) {
+    auto receiver = std::make_unique<CommThreadReceiver>(p, h);
+    created = receiver.get();
+    return std::unique_ptr<ReceiverControl>(std::move(receiver));
+  });
+  plugin.OnLoad();
+  std::array<uintptr_t, kFunctionTableSlots> table{};
+  ASSERT_EQ(plugin.GirOpen(3, 2, 0, table.data()), 1);
+  ASSERT_EQ(plugin.GirStart(), 1);
+  bool running_while_shown = true;
+  plugin.SetConfigBox(
+      std::make_unique<testing::ScriptedConfigBox>(kModalResultOk, [&](ConfigBoxValues& v) {
+        running_while_shown = created->Running();
+        v.bit_mask = 8;
+        v.service = true;
+      }));
+  plugin.GirConfig();
+  EXPECT_FALSE(running_while_shown);
+  EXPECT_TRUE(created->Running());
+  EXPECT_EQ(created->Thread().Settings().BitMask, 8);
+  EXPECT_TRUE(created->Thread().Settings().ServiceMode);
+  const std::string key = std::string(kSettingsKeyPrefix) + kPluginName;
+  EXPECT_EQ(sim_.registry.ReadRaw(platform::RootKey::kLocalMachine, key, "BitMask")->data,
+            (std::vector<uint8_t>{8, 0, 0, 0}));
+  EXPECT_EQ(sim_.registry.Values(platform::RootKey::kLocalMachine, key).size(), 6u);
+
+  // A close from inside the dialog: the cycle ends without a capture to restart.
+  plugin.SetConfigBox(std::make_unique<testing::ScriptedConfigBox>(
+      kModalResultCancel, [&](ConfigBoxValues&) { EXPECT_EQ(plugin.GirClose(), 1); }));
+  plugin.GirConfig();
+  EXPECT_FALSE(plugin.ReceiverAlive());
+
+  // The next opening starts with the service switch off and the stored bit mask; a
+  // capture that never ran is not started by the cycle.
+  ASSERT_EQ(plugin.GirOpen(3, 2, 0, table.data()), 1);
+  auto next = std::make_unique<testing::ScriptedConfigBox>(kModalResultCancel);
+  const testing::ScriptedConfigBox& shown = *next;
+  plugin.SetConfigBox(std::move(next));
+  plugin.GirConfig();
+  EXPECT_FALSE(shown.shown_values.service);
+  EXPECT_EQ(shown.shown_values.bit_mask, 8);
+  EXPECT_FALSE(created->Running());
+  EXPECT_EQ(plugin.GirClose(), 1);
 }
 
 // A host whose event handler is stuck until the test lets it go.
@@ -183,5 +235,24 @@ TEST_F(DeliveringPluginTest, CloseDuringADeliveryReturns0AndFreesTheReceiverOnce
   EXPECT_FALSE(plugin.ReceiverAlive());
 }
 
+// A configure call while the receiver thread is inside the host's event function shows
+// nothing and returns at once; the capture goes on.
+TEST_F(DeliveringPluginTest, ConfigureDuringADeliveryReturnsAtOnceWithoutADialog) {
+  auto box = std::make_unique<testing::ScriptedConfigBox>(kModalResultOk);
+  const testing::ScriptedConfigBox& shown = *box;
+  plugin.SetConfigBox(std::move(box));
+  StartAndHoldADelivery();
+
+  plugin.GirConfig();
+  EXPECT_EQ(plugin.ConfigDevice(), -1);
+  EXPECT_EQ(shown.shows, 0);
+
+  Release();
+  while (created->Thread().Delivering()) std::this_thread::yield();
+  EXPECT_EQ(plugin.GirStart(), 1) << "the receiver answers again once its delivery is over";
+  EXPECT_EQ(plugin.GirClose(), 1);
+}
+
 }  // namespace
+
 }  // namespace sfh56

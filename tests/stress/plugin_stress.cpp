@@ -36,6 +36,8 @@
 #include <vector>
 
 #include "common/identity.h"
+#include "config/config_box.h"
+#include "config/configuration_cycle.h"
 #include "decode/decoder.h"
 #include "host/comm_thread_receiver.h"
 #include "host/plugin.h"
@@ -223,6 +225,7 @@ class LoggedReceiver final : public ReceiverControl {
   bool TerminateAndWait() override;
   bool Running() const override;
   bool Ended() const override { return inner_.Ended(); }
+  ConfigurationOutcome RunConfiguration(ConfigBox& box) override;
   TCommThread& Thread() { return inner_.Thread(); }
 
  private:
@@ -397,6 +400,39 @@ bool LoggedReceiver::TerminateAndWait() {
 bool LoggedReceiver::Running() const {
   return Logged(Call::kRunning, [&] { return inner_.Running(); });
 }
+
+// The real configuration cycle, its running state, stop and start going through the log.
+ConfigurationOutcome LoggedReceiver::RunConfiguration(ConfigBox& box) {
+  class LoggedCycle final : public ConfigurableReceiver {
+   public:
+    explicit LoggedCycle(LoggedReceiver& receiver)
+        : logged_(receiver), thread_(receiver.Thread()) {}
+    bool Running() const override { return logged_.Running(); }
+    bool StartPending() const override { return thread_.StartPending(); }
+    bool Delivering() const override { return thread_.Delivering(); }
+    bool Stop() override { return logged_.Stop(); }
+    bool Start() override { return logged_.Start(); }
+    void LoadSettings() override { thread_.LoadSettings(); }
+    void SaveSettings() override { thread_.SaveSettings(); }
+    ReceiverSettings& Settings() override { return thread_.Settings(); }
+    bool Ring0Possible() const override { return thread_.Ring0Possible(); }
+    std::string TranslateText(const std::string& text) override {
+      return thread_.TranslateText(text);
+    }
+    void SleepMs(uint32_t ms) override { thread_.SleepMs(ms); }
+
+   private:
+    LoggedReceiver& logged_;
+    TCommThread& thread_;
+  } cycle(*this);
+  return sfh56::RunConfiguration(cycle, box);
+}
+
+// The user confirms the dialog at once, as it showed the stored settings.
+class ConfirmingBox final : public ConfigBox {
+ public:
+  int ShowModal(const ConfigBoxTexts&, ConfigBoxValues&) override { return kModalResultOk; }
+};
 
 // --- The host's functions -------------------------------------------------------------------
 
@@ -703,20 +739,10 @@ void Harness::Session(int session) {
       Record(event);
       return std::unique_ptr<ReceiverControl>(std::move(receiver));
     });
-    // A configuration cycle with the user confirming at once: capture stopped, the
-    // settings reloaded and saved, capture restarted if it ran. The settings are written
-    // only after a stop that was acknowledged: Running may read false while a start made
-    // during a delivery is still pending, and a stop that returned during a delivery
-    // leaves the capture running a moment longer.
-    plugin.SetConfigurationCycle([](ReceiverControl& control) {
-      auto& receiver = dynamic_cast<LoggedReceiver&>(control);
-      const bool was_running = receiver.Running();
-      if (receiver.Stop()) {
-        receiver.Thread().LoadSettings();
-        receiver.Thread().SaveSettings();
-      }
-      if (was_running) receiver.Start();
-    });
+    // The configuration cycle with the user confirming at once: capture stopped, the
+    // settings reloaded and saved, capture restarted if it ran (ThreadSanitizer watches
+    // the settings the capture reads).
+    plugin.SetConfigBox(std::make_unique<ConfirmingBox>());
     plugin.OnLoad();
     if (!newer) {
       std::array<uintptr_t, kSupportBlockWords> record{};

@@ -16,7 +16,7 @@ set(sfh_layers
   "hwaccess:common,platform"
   "receiver:decode,config,hwaccess,common,platform"
   "host:receiver,config,common,platform"
-  "host/win32:host,receiver,config,common,platform,platform/win32"
+  "host/win32:host,receiver,config,common,platform,platform/win32,config/win32"
   "config/win32:config,common,platform"
 )
 

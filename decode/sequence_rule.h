@@ -32,6 +32,13 @@ class SequenceRule {
   // Serial path, every recorded edge.
   void EdgeRecorded(int64_t edge_ticks) { last_edge_ticks_ = edge_ticks; }
 
+  // Ring-0 path: the routine applies the time-out and records the edges on copies of the
+  // count and the last edge, which come back here after each train.
+  void Adopt(int32_t train_count, int64_t last_edge_ticks) {
+    train_count_ = train_count;
+    last_edge_ticks_ = last_edge_ticks;
+  }
+
   // After every completed train, empty or short ones included.
   TrainAction FinishTrain(int32_t command_order, bool plugin_open);
 

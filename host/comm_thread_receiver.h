@@ -15,8 +15,10 @@ class CommThreadReceiver final : public ReceiverControl {
   bool TerminateAndWait() override { return thread_.TerminateAndWait(); }
   bool Running() const override { return thread_.Running(); }
   bool Ended() const override { return thread_.Ended(); }
+  ConfigurationOutcome RunConfiguration(ConfigBox& box) override {
+    return thread_.RunConfiguration(box);
+  }
 
-  // For the configuration cycle, which edits the thread's settings while it is stopped.
   TCommThread& Thread() { return thread_; }
 
  private:

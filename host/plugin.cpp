@@ -190,13 +190,19 @@ void Plugin::CleanUpDevice() {
 
 // --- Receiver control -------------------------------------------------------------------
 
+// Start and stop requests that the host makes from inside the configuration dialog (its
+// window procedure runs in the dialog's message loop) are not carried out: the cycle has
+// stopped the capture to change its settings and restores it when the dialog closes.
+// Other host threads wait for the lock until the cycle has ended.
 int32_t Plugin::GirStart() {
   std::lock_guard lock(receivers_mutex_);
+  if (in_cycle_) return 0;
   const std::shared_ptr<ReceiverControl> receiver = CurrentReceiver();
   return receiver != nullptr && receiver->Start() ? 1 : 0;
 }
 int32_t Plugin::GirStop() {
   std::lock_guard lock(receivers_mutex_);
+  if (in_cycle_) return 0;
   const std::shared_ptr<ReceiverControl> receiver = CurrentReceiver();
   return receiver != nullptr && receiver->Stop() ? 1 : 0;
 }
@@ -211,11 +217,26 @@ int32_t Plugin::FlushDevice() {
 }
 
 void Plugin::GirConfig() {
+  // One dialog at a time: a configure call while another is showing its dialog, from
+  // that dialog's message loop or from another host thread, returns at once.
+  if (configuring_.exchange(true)) return;
+  struct Done {
+    std::atomic<bool>& flag;
+    ~Done() { flag.store(false); }
+  } done{configuring_};
+
   std::lock_guard lock(receivers_mutex_);
   // Held for the whole cycle: a close that the host makes from the dialog's window ends
-  // the receiver, but the cycle's own calls still find the object.
+  // the receiver, but the cycle's own calls still find the object (and a thread that
+  // has ended answers its restart at once).
   const std::shared_ptr<ReceiverControl> receiver = CurrentReceiver();
-  if (receiver != nullptr && configuration_cycle_) configuration_cycle_(*receiver);
+  if (receiver == nullptr || config_box_ == nullptr) return;
+  in_cycle_ = true;
+  struct Leave {
+    bool& flag;
+    ~Leave() { flag = false; }
+  } leave{in_cycle_};
+  (void)receiver->RunConfiguration(*config_box_);
 }
 
 int32_t Plugin::ConfigDevice() {

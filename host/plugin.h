@@ -84,9 +84,11 @@ class Plugin final : public HostServices {
   // 2 after setting HostApiLevel to 2 when the host's FileVersion is at least 3.1, else 1.
   int CheckHostVersion();
 
-  // The configuration cycle that the configure entry points run on the receiver object.
-  using ConfigurationCycle = std::function<void(ReceiverControl&)>;
-  void SetConfigurationCycle(ConfigurationCycle cycle) { configuration_cycle_ = std::move(cycle); }
+  // The dialog the configure entry points show (the library's own window; tests give a
+  // scripted one). Without one they do nothing.
+  void SetConfigBox(std::unique_ptr<ConfigBox> box) { config_box_ = std::move(box); }
+  // A configure call is showing its dialog.
+  bool Configuring() const { return configuring_.load(); }
 
   // HostServices, used by the receiver thread.
   bool PluginOpen() const override { return plugin_open_.load(); }
@@ -126,7 +128,9 @@ class Plugin final : public HostServices {
 
   platform::Platform& platform_;
   ReceiverFactory receiver_factory_;
-  ConfigurationCycle configuration_cycle_;
+  std::unique_ptr<ConfigBox> config_box_;
+  // Set for the whole of a configure call: one dialog at a time.
+  std::atomic<bool> configuring_{false};
 
   // Written on the host's threads, read by the receiver thread.
   std::atomic<int32_t> device_number_{kLoadDeviceNumber};
@@ -162,6 +166,8 @@ class Plugin final : public HostServices {
   // did not end in time): their terminate request stands, so each ends once its delivery
   // returns, and is destroyed at the next receiver call that finds it ended.
   std::vector<std::shared_ptr<ReceiverControl>> retired_;
+  // A configuration cycle runs on the thread that holds receivers_mutex_.
+  bool in_cycle_ = false;
   std::function<void(bool)> receiver_hold_;
   bool held_ = false;
 };

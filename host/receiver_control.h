@@ -1,11 +1,13 @@
 #pragma once
-// What the plugin's entry points need of the receiver object: the handshake operations
-// and the Running flag. The receiver subsystem's thread object is adapted to it; tests
-// give their own.
+// What the plugin's entry points need of the receiver object: the handshake operations,
+// the Running flag and the configuration cycle. The receiver subsystem's thread object is adapted
+// to it; tests give their own.
 
 #include <functional>
 #include <memory>
 
+#include "config/config_box.h"
+#include "config/configuration_cycle.h"
 #include "platform/platform.h"
 #include "receiver/host_services.h"
 
@@ -23,6 +25,8 @@ class ReceiverControl {
   virtual bool Running() const = 0;
   // The thread has ended (asked without waiting).
   virtual bool Ended() const = 0;
+  // The configuration cycle with this dialog, on the calling host thread.
+  virtual ConfigurationOutcome RunConfiguration(ConfigBox& box) = 0;
 };
 
 // Creates the receiver object, suspended.

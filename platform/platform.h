@@ -7,6 +7,7 @@
 #include "platform/files.h"
 #include "platform/host_ipc.h"
 #include "platform/modules.h"
+#include "platform/privileged.h"
 #include "platform/registry.h"
 #include "platform/serial_port.h"
 #include "platform/sync.h"
@@ -27,6 +28,7 @@ struct Platform {
   HostIpc& host_ipc;
   Files& files;
   Modules& modules;
+  Ring0Access& ring0;
   int platform_id = kPlatformWin32Nt;
   // The operating system's major version (GetVersionExA): 4 for Windows 95, 98, Me and
   // NT 4, 5 for Windows 2000 and XP, more for later systems.

@@ -10,13 +10,13 @@ namespace {
 // Keeps Delivering set for the duration of one call into the host.
 class DeliveringScope {
  public:
-  explicit DeliveringScope(std::atomic<bool>& flag) : flag_(flag) { flag_.store(true); }
-  ~DeliveringScope() { flag_.store(false); }
+  explicit DeliveringScope(DeliveringFlag& flag) : flag_(flag) { flag_.Begin(); }
+  ~DeliveringScope() { flag_.End(); }
   DeliveringScope(const DeliveringScope&) = delete;
   DeliveringScope& operator=(const DeliveringScope&) = delete;
 
  private:
-  std::atomic<bool>& flag_;
+  DeliveringFlag& flag_;
 };
 
 // The decoder's code, handed on through the delivery.

@@ -12,14 +12,38 @@
 #include "config/receiver_settings.h"
 #include "decode/decoder.h"
 #include "platform/files.h"
+#include "platform/sync.h"
 #include "receiver/host_services.h"
 
 namespace sfh56 {
 
+// The receiver's Delivering flag, read by the host side of the handshake, and an event
+// that is set while the flag is: a host thread waiting for the receiver waits on it too,
+// so that its wait ends the moment a delivery begins (the delivery may need that very
+// thread, as a message to the host's window does).
+class DeliveringFlag {
+ public:
+  explicit DeliveringFlag(platform::Event* event = nullptr) : event_(event) {}
+  DeliveringFlag(const DeliveringFlag&) = delete;
+  DeliveringFlag& operator=(const DeliveringFlag&) = delete;
+  void Begin() {
+    flag_.store(true);
+    if (event_ != nullptr) event_->Set();
+  }
+  void End() {
+    if (event_ != nullptr) event_->Reset();
+    flag_.store(false);
+  }
+  bool IsSet() const { return flag_.load(); }
+
+ private:
+  std::atomic<bool> flag_{false};
+  platform::Event* event_;
+};
+
 class CodeDelivery {
  public:
-  // delivering is the receiver's Delivering flag, read by the host side of the handshake.
-  CodeDelivery(platform::Files& files, HostServices& host, std::atomic<bool>& delivering)
+  CodeDelivery(platform::Files& files, HostServices& host, DeliveringFlag& delivering)
       : files_(files), host_(host), delivering_(delivering) {}
 
   // Decodes train with the setting BitMask; with ServiceMode writes the log record
@@ -32,7 +56,7 @@ class CodeDelivery {
  private:
   platform::Files& files_;
   HostServices& host_;
-  std::atomic<bool>& delivering_;
+  DeliveringFlag& delivering_;
   DecoderState decoder_;  // CodeBuffer and the decoder's work array
 };
 

@@ -27,15 +27,17 @@ TCommThread::TCommThread(platform::Platform& platform, HostServices& host)
     : platform_(platform),
       host_(host),
       driver_(platform),
+      ring0_capture_(platform, driver_),
       time_base_(platform.counters, platform.scheduler),
+      delivering_event_(platform.scheduler.CreateEvent(/*manual_reset=*/true, false)),
+      delivering_(delivering_event_.get()),
       delivery_(platform.files, host, delivering_),
       trains_(settings_, *this),
       serial_capture_(std::make_unique<SerialCaptureRun>(SerialCapturePlatform{
-          platform.scheduler, platform.serial_ports, platform.message_boxes})),
+          platform.scheduler, platform.serial_ports, platform.message_boxes, &ring0_capture_})),
       usb_capture_(std::make_unique<UsbCaptureRun>(platform.modules, platform.message_boxes)) {
   thread_ = platform_.scheduler.CreateSuspendedThread([this] { Execute(); });
   time_base_.TscAvailable = time_base_.HasTimeStampCounter();
-  delivering_.store(false);
   // The settings start with their own defaults (config) and the train empty.
   thread_->SetPriority(prio::kTimeCritical);
   driver_.OpenHardwareDriver();
@@ -73,6 +75,14 @@ void TCommThread::SaveSettings() {
   ::sfh56::SaveSettings(settings_, platform_.registry, host_.SettingsRootKey());
 }
 
+void TCommThread::SleepMs(uint32_t ms) {
+  platform_.scheduler.SleepMs(ms);
+}
+
+ConfigurationOutcome TCommThread::RunConfiguration(ConfigBox& box) {
+  return sfh56::RunConfiguration(*this, box);
+}
+
 void TCommThread::SetSerialCapture(std::unique_ptr<CaptureRun> capture) {
   serial_capture_ = std::move(capture);
 }
@@ -84,23 +94,29 @@ void TCommThread::SetUsbCapture(std::unique_ptr<CaptureRun> capture) {
 // --- Host side ----------------------------------------------------------------------------
 
 bool TCommThread::Start() {
-  ack_event_->Reset();
-  start_event_->Set();
-  if (thread_->Suspended()) thread_->Resume();
-  return WaitAck();
+  return Request(*start_event_, start_request_);
 }
 
 bool TCommThread::Stop() {
-  ack_event_->Reset();
-  stop_event_->Set();
-  if (thread_->Suspended()) thread_->Resume();
-  return !WaitAck();
+  return !Request(*stop_event_, stop_request_);
 }
 
-bool TCommThread::WaitAck() {
-  if (!delivering_.load()) {
-    platform::Waitable* objects[] = {ack_event_.get()};
-    platform_.scheduler.WaitAny(objects, kAckTimeoutMs);
+bool TCommThread::Request(platform::Event& event, std::atomic<uint64_t>& number) {
+  ack_event_->Reset();
+  const uint64_t request = ++last_request_;
+  number.store(request);
+  event.Set();
+  if (thread_->Suspended()) thread_->Resume();
+  return WaitAck(request);
+}
+
+bool TCommThread::WaitAck(uint64_t request) {
+  platform::Waitable* objects[] = {ack_event_.get(), delivering_event_.get(), thread_.get()};
+  // An acknowledgement of an earlier request (served after a delivery held it) does not
+  // answer this one: wait on. Each such answer is progress, and there are few.
+  while (acknowledged_request_.load() < request && !delivering_.IsSet() && !thread_->Finished()) {
+    if (!platform_.scheduler.WaitAny(objects, kAckTimeoutMs).Is(0)) break;
+    ack_event_->Reset();
   }
   ack_event_->Reset();
   return running_.load();
@@ -109,22 +125,44 @@ bool TCommThread::WaitAck() {
 bool TCommThread::TerminateAndWait() {
   if (thread_->Suspended()) thread_->Resume();
   terminate_event_->Set();
-  if (delivering_.load()) return false;
-  platform::Waitable* objects[] = {thread_.get()};
-  // Only a reported end of the thread lets the owner free the object; a wait that failed
-  // proves nothing.
+  if (delivering_.IsSet()) return false;
+  // A delivery that begins meanwhile (the receiver finishing a train) may need this very
+  // thread: the wait ends then, as it does not begin during one. Only a reported end of
+  // the thread lets the owner free the object; a wait that failed proves nothing.
+  platform::Waitable* objects[] = {thread_.get(), delivering_event_.get()};
   return platform_.scheduler.WaitAny(objects, kTerminateTimeoutMs).Is(0);
 }
 
 // --- Receiver side ------------------------------------------------------------------------
 
 Wake TCommThread::Wait(uint32_t timeout_ms, platform::Waitable* device) {
-  return WaitForWake(platform_.scheduler, {*terminate_event_, *start_event_, *stop_event_}, device,
-                     timeout_ms);
+  const Wake wake = WaitForWake(
+      platform_.scheduler, {*terminate_event_, *start_event_, *stop_event_}, device, timeout_ms);
+  return wake == Wake::kStart || wake == Wake::kStop ? InRequestOrder(wake) : wake;
+}
+
+Wake TCommThread::InRequestOrder(Wake taken) {
+  const bool start = taken == Wake::kStart;
+  platform::Event& other = start ? *stop_event_ : *start_event_;
+  const uint64_t taken_number = (start ? start_request_ : stop_request_).load();
+  platform::Waitable* objects[] = {&other};
+  if (platform_.scheduler.WaitAny(objects, 0).Is(0)) {
+    const uint64_t other_number = (start ? stop_request_ : start_request_).load();
+    if (other_number < taken_number) {
+      // The other one first; the one taken stays pending for the next wait.
+      (start ? *start_event_ : *stop_event_).Set();
+      served_request_.store(other_number);
+      return start ? Wake::kStop : Wake::kStart;
+    }
+    other.Set();  // still pending, after this one
+  }
+  served_request_.store(taken_number);
+  return taken;
 }
 
 void TCommThread::Acknowledge(bool running) {
   running_.store(running);
+  acknowledged_request_.store(served_request_.load());
   ack_event_->Set();
 }
 
@@ -186,6 +224,9 @@ void TCommThread::Execute() {
       platform_.scheduler.SetProcessPriorityClass(saved_priority_class_);
     }
   }
+  // Nothing captures once the thread has ended; requests made after this get that answer
+  // without waiting.
+  running_.store(false);
 }
 
 }  // namespace sfh56

@@ -3,10 +3,12 @@
 // delivers, and the handshake by which the host's threads start, stop and end it.
 //
 // Host side: Start, Stop, TerminateAndWait and Running. Each request resets AckEvent,
-// signals its request event and waits for the acknowledgement (20 s; 30 s for the end of
-// the thread), except while the receiver thread is delivering a code to the host: then
-// the host's thread does not wait, so a delivery blocked in a call into the host cannot
-// deadlock with the host thread that serves it.
+// signals its request event and waits for the acknowledgement of that request (20 s;
+// 30 s for the end of the thread). The wait ends at once when the thread has ended, and
+// whenever the receiver thread is delivering a code to the host, or begins to during the
+// wait: a delivery blocked in a call into the host then cannot deadlock with the host
+// thread that serves it. Requests left pending that way are served later in the order
+// the host made them, so that its last request is the one that holds.
 //
 // Receiver side: the thread body and the capture runs (receiver/capture_run.h), which
 // see this object only through its seams (receiver/capture_seams.h): it is their
@@ -20,6 +22,8 @@
 #include <string_view>
 
 #include "common/pulse_train.h"
+#include "config/config_box.h"
+#include "config/configuration_cycle.h"
 #include "config/receiver_settings.h"
 #include "hwaccess/hardware_driver.h"
 #include "platform/platform.h"
@@ -27,6 +31,7 @@
 #include "receiver/capture_seams.h"
 #include "receiver/code_delivery.h"
 #include "receiver/host_services.h"
+#include "receiver/ring0_capture.h"
 #include "receiver/time_base.h"
 
 namespace sfh56 {
@@ -42,7 +47,10 @@ struct PriorityPlan {
 };
 PriorityPlan PriorityPlanFor(uint8_t priority_level);
 
-class TCommThread final : public ControlChannel, public CaptureClock, public TrainOutlet {
+class TCommThread final : public ControlChannel,
+                          public CaptureClock,
+                          public TrainOutlet,
+                          public ConfigurableReceiver {
  public:
   // Creates the thread suspended, opens the hardware-access driver, tests the counters and
   // calibrates the time base. The thread first runs at the first Start, Stop or
@@ -57,25 +65,34 @@ class TCommThread final : public ControlChannel, public CaptureClock, public Tra
 
   // --- Host side ------------------------------------------------------------------------
   // True when capture runs after the acknowledgement (or after 20 s without one).
-  bool Start();
+  bool Start() override;
   // True when capture no longer runs after the acknowledgement.
-  bool Stop();
-  // Waits up to 20 s for AckEvent unless Delivering, resets it, returns Running.
-  bool WaitAck();
-  // True when the thread has ended (within 30 s); false at once while Delivering.
+  bool Stop() override;
+  // True when the thread has ended (within 30 s); false at once while Delivering or
+  // when a delivery begins during the wait.
   bool TerminateAndWait();
-  bool Running() const { return running_.load(); }
-  bool Delivering() const { return delivering_.load(); }
+  bool Running() const override { return running_.load(); }
+  bool Delivering() const override { return delivering_.IsSet(); }
+  // A start request not yet answered (left pending by a delivery, or being served).
+  bool StartPending() const override {
+    return start_request_.load() > acknowledged_request_.load();
+  }
   // The thread has run and returned.
   bool Ended() const { return thread_->Finished(); }
   // (Windows 9x or DriverActive) and a time-stamp counter; evaluated afresh at each use.
-  bool Ring0Possible() const;
+  bool Ring0Possible() const override;
   // Written on the host's thread only while capture is stopped; read by a capture run
   // when it starts.
-  ReceiverSettings& Settings() { return settings_; }
+  ReceiverSettings& Settings() override { return settings_; }
   // The settings from the registry under the host's SettingsRootKey, and back.
-  void LoadSettings();
-  void SaveSettings();
+  void LoadSettings() override;
+  void SaveSettings() override;
+  // The host's translation of a text the user will see.
+  std::string TranslateText(const std::string& text) override { return host_.TranslateText(text); }
+  void SleepMs(uint32_t ms) override;
+  // The host's configure call, on the host's thread: stops a running capture, shows the
+  // stored settings in this dialog, stores what the user confirms and restarts.
+  ConfigurationOutcome RunConfiguration(ConfigBox& box);
 
   // The capture runs (defaults: SerialCaptureRun and UsbCaptureRun on this object's
   // platform). Set before the first Start.
@@ -104,7 +121,8 @@ class TCommThread final : public ControlChannel, public CaptureClock, public Tra
   CaptureSeams Seams() { return {*this, *this, settings_, trains_, host_}; }
 
   Wake Wait(uint32_t timeout_ms, platform::Waitable* device = nullptr) override;
-  // Receiver thread only: Running := running, then AckEvent set.
+  // Receiver thread only: Running := running, the request being served is answered, then
+  // AckEvent set.
   void Acknowledge(bool running) override;
   void SetTerminated() override { terminated_.store(true); }
   int64_t ReadTimestamp() override { return time_base_.ReadTimestamp(settings_.AllowRing0); }
@@ -117,13 +135,22 @@ class TCommThread final : public ControlChannel, public CaptureClock, public Tra
   void Execute();
   void ApplyPriorityLevel();
   CaptureRun& CaptureFor(const std::string& com_name);
+  // Host side: numbers and signals one request, then waits for its acknowledgement (or
+  // a delivery, or the thread's end); returns Running.
+  bool Request(platform::Event& event, std::atomic<uint64_t>& number);
+  bool WaitAck(uint64_t request);
+  // Receiver side: a start and a stop request may both be pending (the host did not
+  // wait for the first); of the two, the one the host made first is served first.
+  Wake InRequestOrder(Wake taken);
 
   platform::Platform& platform_;
   HostServices& host_;
   HardwareDriver driver_;
+  Ring0Capture ring0_capture_;
   ReceiverSettings settings_;
   TimeBase time_base_;
-  std::atomic<bool> delivering_{false};
+  std::unique_ptr<platform::Event> delivering_event_;  // set while Delivering
+  DeliveringFlag delivering_;
   std::atomic<bool> running_{false};
   std::atomic<bool> terminated_{false};
   CodeDelivery delivery_;
@@ -136,6 +163,14 @@ class TCommThread final : public ControlChannel, public CaptureClock, public Tra
   std::unique_ptr<platform::Event> start_event_;
   std::unique_ptr<platform::Event> stop_event_;
   std::unique_ptr<platform::Event> ack_event_;
+  // Requests are numbered in the order the host makes them. Each kind keeps the number of
+  // its latest request; the receiver answers one request at a time (served) and says which
+  // one each acknowledgement answers (acknowledged).
+  std::atomic<uint64_t> last_request_{0};
+  std::atomic<uint64_t> start_request_{0};
+  std::atomic<uint64_t> stop_request_{0};
+  std::atomic<uint64_t> served_request_{0};
+  std::atomic<uint64_t> acknowledged_request_{0};
   // Declared last, so destroyed first: the thread ends before the events go.
   std::unique_ptr<platform::Thread> thread_;
 };

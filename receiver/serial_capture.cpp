@@ -77,10 +77,14 @@ class Capture {
     }
     port_->Escape(platform::EscapeFunction::kSetRts);
     port_->Escape(platform::EscapeFunction::kSetDtr);
-    // Ring-0 capture needs the port's I/O address, which this build cannot look up:
-    // capture goes on with the serial functions.
-    settings_.AllowRing0 = false;
     const InputLine line = InputLineFor(settings_.InputSignal);
+    // Ring-0 capture reads the UART's registers: without the port's I/O address capture
+    // goes on with the serial functions, and the time base follows at calibration.
+    if (settings_.AllowRing0 &&
+        (platform_.ring0 == nullptr ||
+         !platform_.ring0->StartRun(settings_.ComName, line.status_bit, settings_.PriorityLevel))) {
+      settings_.AllowRing0 = false;
+    }
     state_.SignalMask = line.status_bit;
     port_->SetEventMask(line.event_mask);
     port_->CreateEventWait();
@@ -149,6 +153,10 @@ class Capture {
     SequenceRule& sequence = trains_.Sequence();
     TrainAssembler& assembler = state_.Assembler;
     const TimeBaseThresholds time = clock_.Thresholds();
+    if (settings_.AllowRing0) {
+      platform_.ring0->CaptureTrain(train, assembler, sequence, time.TicksPerSecond);
+      return true;
+    }
     const int64_t train_start = clock_.ReadTimestamp();
     sequence.StartTrain(train_start, time.SequenceGapTicks);
     assembler.Begin(train.Edges.data(), train_start);

@@ -16,6 +16,7 @@
 #include "platform/ui.h"
 #include "receiver/capture_run.h"
 #include "receiver/capture_seams.h"
+#include "receiver/ring0_capture.h"
 #include "receiver/train_assembler.h"
 
 namespace sfh56 {
@@ -53,16 +54,21 @@ struct SerialCaptureState {
   uint32_t SignalMask = 0;
 };
 
-// What a capture run's platform offers.
+// What a capture run's platform offers. Without ring-0 capture, AllowRing0 is cleared at
+// the start of every run.
 struct SerialCapturePlatform {
   platform::Scheduler& scheduler;
   platform::SerialPorts& ports;
   platform::MessageBoxes& message_boxes;
+  Ring0Capture* ring0 = nullptr;
 };
 
 // Runs one serial capture run, from the start request to the stop request (or
 // termination, or failure to open), as the capture run contract (receiver/capture_run.h)
-// describes. Ring-0 capture is not part of this build: AllowRing0 is cleared.
+// describes. While AllowRing0 holds, every train comes from the ring-0 routine; when the
+// port's I/O base cannot be found at the start, AllowRing0 is cleared (until the settings
+// are loaded again) and the calibration that follows measures the counter that choice
+// leaves.
 void RunSerialCapture(const CaptureSeams& seams, const SerialCapturePlatform& platform,
                       SerialCaptureState& state);
 

@@ -92,7 +92,9 @@ void TimeBase::SetTimeBase(int64_t ticks_per_second) {
   SequenceGapTicks = t.SequenceGapTicks;
   TrainStartWindowTicks = t.TrainStartWindowTicks;
   EdgeGapTicks = t.EdgeGapTicks;
-  g_ring0_thresholds = {TrainStartWindowTicks, EdgeGapTicks, SequenceGapTicks};
+  g_ring0.Thresholds.TrainStartWindowTicks.store(TrainStartWindowTicks, std::memory_order_relaxed);
+  g_ring0.Thresholds.EdgeGapTicks.store(EdgeGapTicks, std::memory_order_relaxed);
+  g_ring0.Thresholds.SequenceGapTicks.store(SequenceGapTicks, std::memory_order_relaxed);
 }
 
 }  // namespace sfh56

@@ -68,6 +68,8 @@ class TrainAssembler {
   }
 
   int Count() const { return count_; }
+  // When the train was noticed.
+  int64_t StartTicks() const { return train_start_; }
   // The last recorded edge's time, or the train's start while it has none.
   int64_t LastEdgeTicks() const { return last_edge_; }
   uint32_t PrevStatus() const { return prev_status_; }

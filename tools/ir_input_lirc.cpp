@@ -40,11 +40,11 @@ class Mode2Builder {
       Bad(line, "duration " + text::FormatUs(us) + " is not positive");
     } else if (pulse) {
       if (current_.durations_us.empty()) current_.line = line;
-      Add(true, us);
+      Add(line, true, us);
     } else if (us >= kMode2RecordingGapUs) {
       End();
     } else if (!current_.durations_us.empty()) {  // else idle before the first pulse
-      Add(false, us);
+      Add(line, false, us);
     }
   }
 
@@ -66,9 +66,14 @@ class Mode2Builder {
   }
 
  private:
-  void Add(bool pulse, double us) {
+  void Add(int line, bool pulse, double us) {
     if (pulse == in_mark_ && !current_.durations_us.empty()) {
-      current_.durations_us.back() += us;  // two pulses (or spaces) in a row: one interval
+      // Two pulses (or spaces) in a row are one interval, which must still be one that a
+      // signal can have.
+      double& interval = current_.durations_us.back();
+      interval += us;
+      std::string error;
+      if (!text::CheckDuration(interval, error)) Bad(line, error);
     } else {
       current_.durations_us.push_back(us);
     }

@@ -11,6 +11,9 @@
 // Last: its macros would rename methods of the platform headers above.
 #include <windows.h>
 
+// The dialog's classes are Win32 through and through.
+#include "config/win32/win32_config_box.h"
+
 namespace sfh56::dll {
 namespace {
 
@@ -53,6 +56,7 @@ void Attach() {
   library->plugin =
       std::make_unique<Plugin>(library->platform->platform(), CommThreadReceiverFactory());
   library->plugin->SetReceiverHold(HoldLibrary);
+  library->plugin->SetConfigBox(std::make_unique<win32::Win32ConfigBox>());
   g_library = library.release();
   g_library->plugin->OnLoad();
 }

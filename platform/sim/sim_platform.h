@@ -11,6 +11,7 @@
 #include "platform/sim/sim_message_boxes.h"
 #include "platform/sim/sim_modules.h"
 #include "platform/sim/sim_registry.h"
+#include "platform/sim/sim_ring0.h"
 #include "platform/sim/sim_scheduler.h"
 #include "platform/sim/sim_serial_port.h"
 #include "platform/unavailable.h"
@@ -34,6 +35,7 @@ class SimPlatform {
   platform::UnavailableHostIpc host_ipc;
   SimFiles files;
   SimModules modules;
+  SimRing0 ring0{clock, counters, serial_ports};
 
  private:
   platform::Platform platform_;

@@ -197,7 +197,10 @@ platform::WaitResult SimScheduler::WaitReal(std::span<platform::Waitable* const>
     auto wake = std::chrono::steady_clock::now() + kRecheckInterval;
     if (timeout_ms != platform::kWaitInfinite) {
       const auto deadline = start + ScaledRealTime(timeout_ms);
-      if (std::chrono::steady_clock::now() >= deadline) return platform::WaitResult::Timeout();
+      if (std::chrono::steady_clock::now() >= deadline) {
+        ++host_waits_timed_out_;
+        return platform::WaitResult::Timeout();
+      }
       wake = std::min(wake, deadline);
     }
     changed_.wait_until(lock, wake);
@@ -248,6 +251,11 @@ void SimScheduler::SetInitialProcessPriorityClass(uint32_t priority_class) {
 std::vector<uint32_t> SimScheduler::ProcessPriorityClassHistory() const {
   std::lock_guard lock(mutex_);
   return priority_class_history_;
+}
+
+int SimScheduler::HostWaitsTimedOut() const {
+  std::lock_guard lock(mutex_);
+  return host_waits_timed_out_;
 }
 
 std::vector<uint32_t> SimScheduler::HostWaitTimeouts() const {

@@ -97,6 +97,8 @@ class SimScheduler : public platform::Scheduler {
   std::vector<uint32_t> ProcessPriorityClassHistory() const;
   // The time-outs of every wait made by a thread other than the receiver thread.
   std::vector<uint32_t> HostWaitTimeouts() const;
+  // How many of those ran into their time-out.
+  int HostWaitsTimedOut() const;
   // Is the calling thread a receiver thread of this scheduler?
   bool OnReceiverThread() const;
   SimClock& Clock() { return clock_; }
@@ -121,6 +123,7 @@ class SimScheduler : public platform::Scheduler {
   uint32_t process_priority_class_ = 0x20;
   std::vector<uint32_t> priority_class_history_;
   std::vector<uint32_t> host_wait_timeouts_;
+  int host_waits_timed_out_ = 0;
 };
 
 }  // namespace sfh56::sim

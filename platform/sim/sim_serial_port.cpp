@@ -114,7 +114,12 @@ class SimSerialPort : public platform::SerialPort {
 
   ~SimSerialPort() override {
     Record(SerialCall::kClose);
-    owner_.PortClosed();
+    owner_.PortClosed(name_);
+  }
+
+  // The UART's modem-status register at virtual time ns.
+  uint8_t ModemStatusRegister(int64_t ns) const {
+    return LineSetAt(ns) ? static_cast<uint8_t>(StatusBit(config_.line)) : 0;
   }
 
   bool SetupQueues(uint32_t in_bytes, uint32_t out_bytes) override {
@@ -299,7 +304,35 @@ std::unique_ptr<platform::SerialPort> SimSerialPorts::Open(const std::string& na
   }
   calls_.push_back({SerialCall::kOpen, name, 0, 0, clock_.NowNs(), {}});
   ++open_ports_;
-  return std::make_unique<SimSerialPort>(*this, name, it->second);
+  auto port = std::make_unique<SimSerialPort>(*this, name, it->second);
+  open_by_name_[name] = port.get();
+  return port;
+}
+
+uint8_t SimSerialPorts::ReadRegister(uint16_t address) {
+  int64_t cost_ns = 1000;
+  {
+    std::lock_guard lock(mutex_);
+    for (const auto& [name, config] : ports_) {
+      if (config->io_base != 0 && config->io_base + 6 == address)
+        cost_ns = config->register_read_cost_ns;
+    }
+  }
+  // The clock may stop at a test's pause point: not while holding the lock.
+  clock_.Advance(cost_ns);
+  std::lock_guard lock(mutex_);
+  ++register_reads_;
+  for (const auto& [name, config] : ports_) {
+    if (config->io_base == 0 || config->io_base + 6 != address) continue;
+    const auto open = open_by_name_.find(name);
+    return open == open_by_name_.end() ? 0 : open->second->ModemStatusRegister(clock_.NowNs());
+  }
+  return 0xFF;
+}
+
+int64_t SimSerialPorts::RegisterReads() const {
+  std::lock_guard lock(mutex_);
+  return register_reads_;
 }
 
 void SimSerialPorts::Record(SerialCallRecord record, bool polling) {
@@ -308,9 +341,10 @@ void SimSerialPorts::Record(SerialCallRecord record, bool polling) {
   if (!polling || record_polling_) calls_.push_back(std::move(record));
 }
 
-void SimSerialPorts::PortClosed() {
+void SimSerialPorts::PortClosed(const std::string& name) {
   std::lock_guard lock(mutex_);
   --open_ports_;
+  open_by_name_.erase(name);
 }
 
 }  // namespace sfh56::sim

@@ -70,6 +70,8 @@ class WaveformBuilder {
 
 enum class ModemLine { kCts, kDsr, kDcd };
 
+class SimSerialPort;
+
 struct SimPortConfig {
   ModemLine line = ModemLine::kDsr;
   PinWaveform waveform;
@@ -79,6 +81,11 @@ struct SimPortConfig {
   std::optional<int64_t> vanish_at_ns;
   // The device control block the port reports before anything is written.
   platform::DeviceControlBlock initial_dcb{9600, 0x00001011u, 8, 0, 0};
+  // The UART's I/O base, where ring-0 capture reads its modem-status register (base + 6);
+  // 0: the port's registers are nowhere in the I/O space.
+  uint16_t io_base = 0;
+  // Virtual time one register read (an `in` instruction) takes.
+  int64_t register_read_cost_ns = 1000;
 };
 
 enum class SerialCall {
@@ -121,10 +128,18 @@ class SimSerialPorts : public platform::SerialPorts {
 
   std::unique_ptr<platform::SerialPort> Open(const std::string& name) override;
 
+  // A byte read from the I/O space, as the processor's `in` reads it: a UART's
+  // modem-status register (io_base + 6) holds its line's bit (CTS 0x10, DSR 0x20,
+  // DCD 0x80) while the line is set, which it is only while an open port powers the
+  // receiver; any other address reads 0xFF (nothing answers). Each read costs the port's
+  // register_read_cost_ns of virtual time (addresses of no port: 1 us).
+  uint8_t ReadRegister(uint16_t address);
+  int64_t RegisterReads() const;
+
   // Used by the ports.
   void Record(SerialCallRecord record, bool polling);
   SimClock& Clock() { return clock_; }
-  void PortClosed();
+  void PortClosed(const std::string& name);
 
  private:
   SimClock& clock_;
@@ -134,7 +149,9 @@ class SimSerialPorts : public platform::SerialPorts {
   std::vector<SerialCallRecord> calls_;
   bool record_polling_ = false;
   int64_t status_reads_ = 0;
+  int64_t register_reads_ = 0;
   int open_ports_ = 0;
+  std::map<std::string, SimSerialPort*> open_by_name_;
 };
 
 }  // namespace sfh56::sim

@@ -31,6 +31,7 @@ Win32Platform::Win32Platform()
                 host_ipc,
                 files,
                 modules,
+                ring0,
                 QueryPlatformId(),
                 static_cast<int>(QueryVersion().dwMajorVersion)} {}
 

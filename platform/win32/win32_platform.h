@@ -10,6 +10,7 @@
 #include "platform/win32/win32_message_boxes.h"
 #include "platform/win32/win32_modules.h"
 #include "platform/win32/win32_registry.h"
+#include "platform/win32/win32_ring0.h"
 #include "platform/win32/win32_scheduler.h"
 #include "platform/win32/win32_serial_port.h"
 
@@ -34,6 +35,7 @@ class Win32Platform {
   Win32HostIpc host_ipc;
   Win32Files files;
   Win32Modules modules;
+  Win32Ring0 ring0;
 
  private:
   platform::Platform platform_;

@@ -172,17 +172,19 @@ class NoModules : public platform::Modules {
   }
 };
 
-// A receiver object whose answers the test decides; it logs every request.
+// A receiver object whose answers the test decides; it logs every request. Its
+// configuration cycle is the real one, over settings that stay in memory.
 struct ReceiverScript {
   bool running = false;
   bool capture_opens = true;  // Start makes it run
   bool thread_ends = true;    // TerminateAndWait succeeds; a retired receiver has ended
+  bool delivering = false;
   std::vector<std::string> log;
   int created = 0;
   int destroyed = 0;
 };
 
-class ScriptedReceiver : public ReceiverControl {
+class ScriptedReceiver : public ReceiverControl, public ConfigurableReceiver {
  public:
   explicit ScriptedReceiver(ReceiverScript& script) : script_(script) { ++script_.created; }
   ~ScriptedReceiver() override { ++script_.destroyed; }
@@ -202,9 +204,30 @@ class ScriptedReceiver : public ReceiverControl {
   }
   bool Running() const override { return script_.running; }
   bool Ended() const override { return script_.thread_ends; }
+  ConfigurationOutcome RunConfiguration(ConfigBox& box) override {
+    return sfh56::RunConfiguration(*this, box);
+  }
+
+  bool Delivering() const override { return script_.delivering; }
+  bool StartPending() const override { return false; }
+  void LoadSettings() override { script_.log.push_back("load"); }
+  void SaveSettings() override { script_.log.push_back("save"); }
+  ReceiverSettings& Settings() override { return settings_; }
+  bool Ring0Possible() const override { return false; }
+  std::string TranslateText(const std::string& text) override { return text; }
+  void SleepMs(uint32_t) override {}
 
  private:
   ReceiverScript& script_;
+  ReceiverSettings settings_;
+};
+
+// No way to ring 0: the scripted receivers never capture.
+class NoRing0 : public platform::Ring0Access {
+ public:
+  platform::PrivilegedMachine* SimulatedMachine() override { return nullptr; }
+  bool CallGuarded(GuardedCall, void*, int32_t&) override { return false; }
+  bool RunAsInterruptHandler(platform::Ring0Routine, void*, int32_t&) override { return false; }
 };
 
 // Everything a Plugin needs, in memory.
@@ -217,8 +240,9 @@ struct FakePlatform {
   FakeHostIpc host_ipc;
   FakeFiles files;
   NoModules modules;
-  platform::Platform platform{counters,      scheduler, serial_ports, registry,
-                              message_boxes, host_ipc,  files,        modules};
+  NoRing0 ring0;
+  platform::Platform platform{counters, scheduler, serial_ports, registry, message_boxes,
+                              host_ipc, files,     modules,      ring0};
 };
 
 inline ReceiverFactory ScriptedFactory(ReceiverScript& script) {

@@ -4,14 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 
+#include "common/identity.h"
 #include "host/comm_thread_receiver.h"
 #include "host/plugin.h"
 #include "platform/sim/sim_platform.h"
 #include "platform/sim/sim_serial_port.h"
+#include "tests/config/scripted_config_box.h"
 #include "tests/host/host_fakes.h"
 
 namespace sfh56 {
@@ -27,7 +30,7 @@ class PluginReceiverTest : public ::testing::Test {
   test::FakeFiles files_;
   platform::Platform platform_{sim_.counters, sim_.scheduler,     sim_.serial_ports,
                                sim_.registry, sim_.message_boxes, host_ipc_,
-                               files_,        sim_.modules};
+                               files_,        sim_.modules,       sim_.ring0};
   Plugin plugin_{platform_, CommThreadReceiverFactory()};
 };
 
@@ -68,18 +71,70 @@ TEST_F(PluginReceiverTest, OlderHostClosesAPluginItNeverStarted) {
   EXPECT_EQ(host_ipc_.close_calls, 1);
 }
 
+// The configuration cycle on the real receiver thread: the capture is down while the
+// dialog shows, the confirmed values are stored under the newer host's root and in
+// memory, the capture runs again; the service switch lasts only as long as the object.
+TEST_F(PluginReceiverTest, ConfigureStopsTheCaptureForTheDialogAndRestartsItWithTheNewValues) {
+  CommThreadReceiver* created = nullptr;
+  Plugin plugin(platform_, [&](platform::Platform& p, HostServices& h) {
+    auto receiver = std::make_unique<CommThreadReceiver>(p, h);
+    created = receiver.get();
+    return std::unique_ptr<ReceiverControl>(std::move(receiver));
+  });
+  plugin.OnLoad();
+  std::array<uintptr_t, kFunctionTableSlots> table{};
+  ASSERT_EQ(plugin.GirOpen(3, 2, 0, table.data()), 1);
+  ASSERT_EQ(plugin.GirStart(), 1);
+  bool running_while_shown = true;
+  plugin.SetConfigBox(
+      std::make_unique<testing::ScriptedConfigBox>(kModalResultOk, [&](ConfigBoxValues& v) {
+        running_while_shown = created->Running();
+        v.bit_mask = 8;
+        v.service = true;
+      }));
+  plugin.GirConfig();
+  EXPECT_FALSE(running_while_shown);
+  EXPECT_TRUE(created->Running());
+  EXPECT_EQ(created->Thread().Settings().BitMask, 8);
+  EXPECT_TRUE(created->Thread().Settings().ServiceMode);
+  const std::string key = std::string(kSettingsKeyPrefix) + kPluginName;
+  EXPECT_EQ(sim_.registry.ReadRaw(platform::RootKey::kLocalMachine, key, "BitMask")->data,
+            (std::vector<uint8_t>{8, 0, 0, 0}));
+  EXPECT_EQ(sim_.registry.Values(platform::RootKey::kLocalMachine, key).size(), 6u);
+
+  // A close from inside the dialog: the cycle ends without a capture to restart.
+  plugin.SetConfigBox(std::make_unique<testing::ScriptedConfigBox>(
+      kModalResultCancel, [&](ConfigBoxValues&) { EXPECT_EQ(plugin.GirClose(), 1); }));
+  plugin.GirConfig();
+  EXPECT_FALSE(plugin.ReceiverAlive());
+
+  // The next opening starts with the service switch off and the stored bit mask; a
+  // capture that never ran is not started by the cycle.
+  ASSERT_EQ(plugin.GirOpen(3, 2, 0, table.data()), 1);
+  auto next = std::make_unique<testing::ScriptedConfigBox>(kModalResultCancel);
+  const testing::ScriptedConfigBox& shown = *next;
+  plugin.SetConfigBox(std::move(next));
+  plugin.GirConfig();
+  EXPECT_FALSE(shown.shown_values.service);
+  EXPECT_EQ(shown.shown_values.bit_mask, 8);
+  EXPECT_FALSE(created->Running());
+  EXPECT_EQ(plugin.GirClose(), 1);
+}
+
 // A host whose event handler is stuck until the test lets it go.
 struct StuckHost {
   std::mutex mutex;
   std::condition_variable changed;
   bool entered = false;
   bool released = false;
+  int deliveries = 0;
 };
 StuckHost* g_stuck = nullptr;
 
 int32_t SFH_HOST_CALL StuckEvent(const char*, const char*, int32_t, int32_t) {
   std::unique_lock lock(g_stuck->mutex);
   g_stuck->entered = true;
+  ++g_stuck->deliveries;
   g_stuck->changed.notify_all();
   g_stuck->changed.wait(lock, [] { return g_stuck->released; });
   return 0;
@@ -99,25 +154,70 @@ class DeliverOnceCapture : public CaptureRun {
   TCommThread& receiver_;
 };
 
-TEST_F(PluginReceiverTest, CloseDuringADeliveryReturns0AndFreesTheReceiverOnceItEnds) {
-  StuckHost stuck;
-  g_stuck = &stuck;
-  CommThreadReceiver* created = nullptr;
-  Plugin plugin(platform_, [&](platform::Platform& p, HostServices& h) {
-    auto receiver = std::make_unique<CommThreadReceiver>(p, h);
-    receiver->Thread().SetSerialCapture(std::make_unique<DeliverOnceCapture>(receiver->Thread()));
-    created = receiver.get();
-    return std::unique_ptr<ReceiverControl>(std::move(receiver));
-  });
-  plugin.OnLoad();
-  std::array<uintptr_t, kFunctionTableSlots> table{};
-  table[kTableEventSlot] = reinterpret_cast<uintptr_t>(&StuckEvent);
-  ASSERT_EQ(plugin.GirOpen(3, 2, 0, table.data()), 1);
-  EXPECT_EQ(plugin.GirStart(), 1);
-  {
+// A plugin opened by a newer host whose event function is StuckEvent, with receivers that
+// hand a code to the host at the start of every capture run.
+class DeliveringPluginTest : public PluginReceiverTest {
+ protected:
+  DeliveringPluginTest() {
+    g_stuck = &stuck;
+    plugin.OnLoad();
+    std::array<uintptr_t, kFunctionTableSlots> table{};
+    table[kTableEventSlot] = reinterpret_cast<uintptr_t>(&StuckEvent);
+    EXPECT_EQ(plugin.GirOpen(3, 2, 0, table.data()), 1);
+  }
+  ~DeliveringPluginTest() override {
+    Release();
+    owned_plugin_.reset();  // its receivers end before the host's function goes
+    g_stuck = nullptr;
+  }
+  // Starts capture; returns once the host's event function holds the first delivery.
+  void StartAndHoldADelivery() {
+    EXPECT_EQ(plugin.GirStart(), 1);
     std::unique_lock lock(stuck.mutex);
     stuck.changed.wait(lock, [&] { return stuck.entered; });
   }
+  void Release() {
+    {
+      std::lock_guard lock(stuck.mutex);
+      stuck.released = true;
+    }
+    stuck.changed.notify_all();
+  }
+  int Deliveries() {
+    std::lock_guard lock(stuck.mutex);
+    return stuck.deliveries;
+  }
+
+  StuckHost stuck;
+  CommThreadReceiver* created = nullptr;
+  std::unique_ptr<Plugin> owned_plugin_ =
+      std::make_unique<Plugin>(platform_, [this](platform::Platform& p, HostServices& h) {
+        auto receiver = std::make_unique<CommThreadReceiver>(p, h);
+        receiver->Thread().SetSerialCapture(
+            std::make_unique<DeliverOnceCapture>(receiver->Thread()));
+        created = receiver.get();
+        return std::unique_ptr<ReceiverControl>(std::move(receiver));
+      });
+  Plugin& plugin = *owned_plugin_;
+};
+
+TEST_F(DeliveringPluginTest, PowerResumeDuringADeliveryReopensTheCaptureOnceItReturns) {
+  StartAndHoldADelivery();
+  EXPECT_EQ(plugin.GirInfo(2, 7, 0), 1) << "returns at once: stop and start are left pending";
+  Release();
+  // The stop is served first, then the start: the later request holds, and the capture
+  // run begins anew (its first delivery is the second one).
+  for (int i = 0; i < 5000 && !(created->Thread().Running() && Deliveries() == 2 &&
+                                !created->Thread().Delivering());
+       ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_TRUE(created->Thread().Running());
+  EXPECT_EQ(Deliveries(), 2) << "the capture was reopened";
+}
+
+TEST_F(DeliveringPluginTest, CloseDuringADeliveryReturns0AndFreesTheReceiverOnceItEnds) {
+  StartAndHoldADelivery();
 
   // The host calls close from its own thread while its event handler holds the receiver.
   EXPECT_EQ(plugin.GirStop(), 0) << "no wait: the running state as it is";
@@ -126,19 +226,33 @@ TEST_F(PluginReceiverTest, CloseDuringADeliveryReturns0AndFreesTheReceiverOnceIt
   EXPECT_TRUE(plugin.ReceiverAlive());
   EXPECT_EQ(plugin.GirClose(), 1) << "a second close does nothing";
 
-  {
-    std::lock_guard lock(stuck.mutex);
-    stuck.released = true;
-  }
-  stuck.changed.notify_all();
+  Release();
   // Its delivery returned, so its thread ends on the standing terminate request; the next
   // receiver call finds it ended and frees it.
   ASSERT_NE(created, nullptr);
   while (!created->Ended()) std::this_thread::yield();
   EXPECT_EQ(plugin.GirStart(), 0);
   EXPECT_FALSE(plugin.ReceiverAlive());
-  g_stuck = nullptr;
+}
+
+// A configure call while the receiver thread is inside the host's event function shows
+// nothing and returns at once; the capture goes on.
+TEST_F(DeliveringPluginTest, ConfigureDuringADeliveryReturnsAtOnceWithoutADialog) {
+  auto box = std::make_unique<testing::ScriptedConfigBox>(kModalResultOk);
+  const testing::ScriptedConfigBox& shown = *box;
+  plugin.SetConfigBox(std::move(box));
+  StartAndHoldADelivery();
+
+  plugin.GirConfig();
+  EXPECT_EQ(plugin.ConfigDevice(), -1);
+  EXPECT_EQ(shown.shows, 0);
+
+  Release();
+  while (created->Thread().Delivering()) std::this_thread::yield();
+  EXPECT_EQ(plugin.GirStart(), 1) << "the receiver answers again once its delivery is over";
+  EXPECT_EQ(plugin.GirClose(), 1);
 }
 
 }  // namespace
+
 }  // namespace sfh56

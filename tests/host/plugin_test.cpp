@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 
+#include "tests/config/scripted_config_box.h"
 #include "tests/host/host_fakes.h"
 
 namespace sfh56 {
@@ -288,6 +289,9 @@ class SlowStartReceiver : public ReceiverControl {
   }
   bool Running() const override { return false; }
   bool Ended() const override { return true; }
+  ConfigurationOutcome RunConfiguration(ConfigBox&) override {
+    return ConfigurationOutcome::kFailed;
+  }
 
  private:
   CallOverlaps& o_;
@@ -311,18 +315,60 @@ TEST_F(PluginTest, HostCallsOnTheReceiverAreSerialisedAcrossHostThreads) {
   // The configuration cycle's dialog lets the host call in again on the same thread: a
   // close from there must neither deadlock nor free the receiver under the cycle.
   plugin_.GirOpen(3, 2, 0, nullptr);
+  ASSERT_EQ(plugin_.GirStart(), 1);
+  receiver_.log.clear();
   int destroyed_in_cycle = -1;
-  plugin_.SetConfigurationCycle([&](ReceiverControl& receiver) {
-    receiver.Stop();
-    EXPECT_EQ(plugin_.GirClose(), 1);
-    destroyed_in_cycle = receiver_.destroyed;
-    receiver.Start();
-  });
+  plugin_.SetConfigBox(
+      std::make_unique<testing::ScriptedConfigBox>(kModalResultOk, [&](ConfigBoxValues&) {
+        EXPECT_EQ(plugin_.GirClose(), 1);
+        destroyed_in_cycle = receiver_.destroyed;
+      }));
   plugin_.GirConfig();
   EXPECT_EQ(destroyed_in_cycle, 0);
   EXPECT_EQ(receiver_.destroyed, 1);
-  EXPECT_EQ(receiver_.log, (std::vector<std::string>{"stop", "terminate", "start"}));
+  EXPECT_EQ(receiver_.log,
+            (std::vector<std::string>{"stop", "load", "terminate", "save", "start"}));
   EXPECT_FALSE(plugin_.ReceiverAlive());
+}
+
+// The configure entry points: nothing without an open plugin, no start for a capture
+// that never ran, one dialog at a time, no request from inside the dialog carried out,
+// nothing at all while the receiver hands a code to the host.
+TEST_F(PluginTest, ConfigureShowsOneDialogAtATimeAndOnlyForAnOpenPlugin) {
+  using Log = std::vector<std::string>;
+  std::vector<int32_t> inner;  // the host's calls from inside the dialog
+  auto box = std::make_unique<testing::ScriptedConfigBox>(kModalResultOk, [&](ConfigBoxValues&) {
+    inner = {plugin_.ConfigDevice(), plugin_.GirStart(), plugin_.StopDevice()};
+    plugin_.GirConfig();
+    std::thread other([&] { plugin_.GirConfig(); });  // another host thread
+    other.join();
+  });
+  const testing::ScriptedConfigBox& shown = *box;
+  plugin_.SetConfigBox(std::move(box));
+
+  plugin_.GirConfig();
+  EXPECT_EQ(plugin_.ConfigDevice(), -1);
+  EXPECT_EQ(shown.shows, 0) << "not open";
+
+  plugin_.InitDevice(0, nullptr);
+  EXPECT_EQ(plugin_.ConfigDevice(), -1);
+  EXPECT_EQ(shown.shows, 1);
+  EXPECT_EQ(receiver_.log, (Log{"load", "save"})) << "never started: not started afterwards";
+  EXPECT_EQ(inner, (std::vector<int32_t>{-1, 0, 0}));
+  EXPECT_FALSE(plugin_.Configuring());
+
+  ASSERT_EQ(plugin_.StartDevice(), -1);
+  receiver_.log.clear();
+  plugin_.GirConfig();
+  plugin_.GirConfig();
+  EXPECT_EQ(shown.shows, 3);
+  EXPECT_EQ(receiver_.log, (Log{"stop", "load", "save", "start", "stop", "load", "save", "start"}));
+
+  receiver_.log.clear();
+  receiver_.delivering = true;
+  EXPECT_EQ(plugin_.ConfigDevice(), -1);
+  EXPECT_EQ(shown.shows, 3);
+  EXPECT_EQ(receiver_.log, Log{});
 }
 
 TEST_F(PluginTest, UnloadClosesAnOpenPluginThenTheNamedObjects) {

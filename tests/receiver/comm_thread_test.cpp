@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -11,7 +12,9 @@
 #include <vector>
 
 #include "common/identity.h"
+#include "config/configuration_cycle.h"
 #include "platform/sim/sim_platform.h"
+#include "tests/config/scripted_config_box.h"
 #include "tests/receiver/receiver_doubles.h"
 
 namespace sfh56 {
@@ -299,6 +302,79 @@ TEST_F(CommThreadTest, WhileDeliveringHostCallsDoNotWaitForTheReceiver) {
   EXPECT_EQ(host_.Codes(), std::vector<std::string>{"1A2B"});
 }
 
+// Requests made while a delivery held the receiver are served afterwards in the order the
+// host made them: its last request holds, and a stop then start (a power resume's
+// restart) opens the port again.
+TEST_F(CommThreadTest, RequestsHeldByADeliveryAreServedInTheHostsOrder) {
+  struct Case {
+    std::vector<bool> starts;  // the requests, true for a start
+    bool running;
+    size_t runs;
+  } cases[] = {
+      {{false, true}, true, 2},
+      {{true, false}, false, 1},
+      {{false, true, false}, false, 1},
+      {{false, false, true}, true, 2},
+  };
+  for (const Case& c : cases) {
+    FakeHost host;
+    host.block_delivery = true;
+    auto log = std::make_shared<CaptureLog>();
+    TCommThread r(sim_.platform(), host);
+    r.SetSerialCapture(
+        std::make_unique<ScriptedCapture>(log, Mode::kDeliverThenServe, r, sim_.scheduler));
+    ASSERT_TRUE(r.Start());
+    host.WaitUntilDelivering();
+    for (bool start : c.starts) start ? r.Start() : r.Stop();
+    host.release_delivery.Open();
+    auto* start_event = dynamic_cast<sim::SimEvent*>(&r.StartEvent());
+    auto* stop_event = dynamic_cast<sim::SimEvent*>(&r.StopEvent());
+    // Served in the background; a wrong order settles in the wrong state and stays there.
+    for (int i = 0; i < 5000 && (start_event->IsSet() || stop_event->IsSet() || r.Delivering() ||
+                                 r.Running() != c.running || host.Codes().size() != c.runs);
+         ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(r.Running(), c.running) << c.starts.size() << " requests";
+    EXPECT_EQ(log->Runs().size(), c.runs) << c.starts.size() << " requests";
+    EXPECT_TRUE(r.Stop()) << "the next request is answered";
+    EXPECT_TRUE(r.TerminateAndWait());
+  }
+}
+
+// A delivery that begins while a host thread waits for the receiver may need that thread
+// (a message to the host's window): the wait ends then, not at its time limit.
+TEST_F(CommThreadTest, HostWaitsEndWhenADeliveryBeginsDuringThem) {
+  sim_.scheduler.SetRealTimeScale(0.01);  // a wait that ran into its limit: 200 or 300 ms
+  for (const bool close : {false, true}) {
+    FakeHost host;
+    host.block_delivery = true;
+    TCommThread r(sim_.platform(), host);
+    r.SetSerialCapture(
+        std::make_unique<ScriptedCapture>(serial_log_, Mode::kDeliverOnRequest, r, sim_.scheduler));
+    ASSERT_TRUE(r.Start());
+    const int timed_out = sim_.scheduler.HostWaitsTimedOut();
+    EXPECT_FALSE(close ? r.TerminateAndWait() : r.Stop()) << "held by the delivery";
+    EXPECT_EQ(sim_.scheduler.HostWaitsTimedOut(), timed_out) << (close ? "close" : "stop");
+    host.release_delivery.Open();
+    while (r.Delivering()) std::this_thread::yield();
+    EXPECT_TRUE(r.TerminateAndWait());
+  }
+}
+
+// Once the thread has ended nothing captures, and requests are answered without a wait.
+TEST_F(CommThreadTest, AReceiverWhoseThreadHasEndedAnswersAtOnce) {
+  sim_.scheduler.SetRealTimeScale(0.001);
+  TCommThread& r = Make();
+  EXPECT_TRUE(r.Start());
+  EXPECT_TRUE(r.TerminateAndWait());
+  const size_t waits = sim_.scheduler.HostWaitTimeouts().size();
+  EXPECT_FALSE(r.Start());
+  EXPECT_TRUE(r.Stop());
+  EXPECT_FALSE(r.Running());
+  EXPECT_EQ(sim_.scheduler.HostWaitTimeouts().size(), waits) << "nobody waited";
+}
+
 TEST_F(CommThreadTest, AcknowledgementAndTerminationWaitsHaveTheirLimits) {
   sim_.scheduler.SetRealTimeScale(0.0005);
   TCommThread& r = Make(Mode::kHangUntilReleased);
@@ -311,6 +387,30 @@ TEST_F(CommThreadTest, AcknowledgementAndTerminationWaitsHaveTheirLimits) {
   serial_->release.Open();
   sim_.scheduler.SetRealTimeScale(1.0);
   EXPECT_TRUE(r.TerminateAndWait());
+}
+
+// A capture still starting when the host stopped waiting (its hardware warning waits for
+// the user) reads as not running, yet it will read the settings any moment: the
+// configuration cycle must not write them then.
+TEST_F(CommThreadTest, AStartNotYetAnsweredKeepsTheConfigurationCycleOffTheSettings) {
+  sim_.scheduler.SetRealTimeScale(0.0005);
+  TCommThread& r = Make(Mode::kHangUntilReleased);
+  EXPECT_FALSE(r.Start());
+  EXPECT_TRUE(r.StartPending());
+  testing::ScriptedConfigBox box(kModalResultOk);
+  EXPECT_EQ(r.RunConfiguration(box), ConfigurationOutcome::kReceiverBusy);
+  EXPECT_EQ(box.shows, 0);
+
+  // The run ends without starting; the cycle's stop request, still standing, is answered.
+  serial_->release.Open();
+  for (int i = 0; i < 10000 && r.StartPending(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_FALSE(r.StartPending());
+  EXPECT_FALSE(r.Running());
+  EXPECT_EQ(r.RunConfiguration(box), ConfigurationOutcome::kConfirmed);
+  EXPECT_EQ(box.shows, 1);
+  EXPECT_FALSE(r.Running()) << "a capture that was not running is not started";
 }
 
 // --- Requests during a capture, held at a chosen virtual instant ----------------------

@@ -2,10 +2,12 @@
 // Test doubles of the host side and of capture runs, for tests of the receiver thread.
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "receiver/capture_run.h"
@@ -94,6 +96,9 @@ class ScriptedCapture : public CaptureRun {
     kFailOpen,           // cannot open: acknowledges not running, returns
     kDeliverThenServe,   // opens, acknowledges, delivers one code, then serves requests
     kHangUntilReleased,  // never acknowledges; returns when the test releases it
+    kDeliverOnRequest,   // opens, acknowledges; hands a code to the host on taking a stop
+                         // or the terminate request, before answering it, as a capture
+                         // does that finishes a train just then
   };
 
   // receiver: the object the run belongs to, for what capture runs do not see (the
@@ -121,11 +126,17 @@ class ScriptedCapture : public CaptureRun {
         receiver_.Deliver("1A2B");
         break;
       case Mode::kServe:
+      case Mode::kDeliverOnRequest:
         seams.control.Acknowledge(true);
         break;
     }
     for (;;) {
       const Wake wake = seams.control.Wait(platform::kWaitInfinite);
+      if (mode_ == Mode::kDeliverOnRequest && (wake == Wake::kStop || wake == Wake::kTerminate)) {
+        // Late enough for the host to be in its wait by now.
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        receiver_.Deliver("1A2B");
+      }
       if (AnswerRequest(seams.control, wake) != RequestAnswer::kGoOn) return;
     }
   }

@@ -4,6 +4,8 @@
 
 #include <array>
 #include <memory>
+#include <thread>
+#include <vector>
 
 #include "platform/sim/sim_platform.h"
 #include "receiver/ring0_capture.h"
@@ -116,9 +118,27 @@ TEST_F(TimeBaseTest, ASlowPerformanceCounterSwitchesToTheTimeStampCounter) {
   EXPECT_EQ(t.ReadTimestamp(false), 2'400'000'000) << "time-stamp counter ticks";
   t.Calibrate(false);
   EXPECT_EQ(t.TicksPerSecond, 2'400'000'000.0);
-  EXPECT_EQ(g_ring0_thresholds.EdgeGapTicks, t.EdgeGapTicks);
-  EXPECT_EQ(g_ring0_thresholds.TrainStartWindowTicks, 72'000'000);
-  EXPECT_EQ(g_ring0_thresholds.SequenceGapTicks, 1'200'000'000);
+  EXPECT_EQ(g_ring0.Thresholds.EdgeGapTicks.load(), t.EdgeGapTicks);
+  EXPECT_EQ(g_ring0.Thresholds.TrainStartWindowTicks.load(), 72'000'000);
+  EXPECT_EQ(g_ring0.Thresholds.SequenceGapTicks.load(), 1'200'000'000);
+}
+
+// A receiver being made and one already running may calibrate at the same moment; the
+// module copies then hold values of one or the other (ThreadSanitizer checks the writes).
+TEST(Ring0Thresholds, TwoTimeBasesCalibratingAtOnce) {
+  sim::SimPlatform sim;
+  const int64_t rates[] = {10'000'000, 2'400'000'000};
+  std::vector<std::thread> threads;
+  for (const int64_t rate : rates) {
+    threads.emplace_back([&, rate] {
+      TimeBase t(sim.counters, sim.scheduler);
+      for (int i = 0; i < 2000; ++i) t.SetTimeBase(rate);
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  const int64_t edge_gap = g_ring0.Thresholds.EdgeGapTicks.load();
+  EXPECT_TRUE(edge_gap == ThresholdsFor(rates[0]).EdgeGapTicks ||
+              edge_gap == ThresholdsFor(rates[1]).EdgeGapTicks);
 }
 
 TEST_F(TimeBaseTest, AFastCounterIsUsedUnlessRing0IsAllowed) {

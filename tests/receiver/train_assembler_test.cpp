@@ -99,6 +99,17 @@ TEST(ReplayedTrains, FewEdgesWaitThirtyMillisecondsManyWaitThirteen) {
   EXPECT_EQ(EdgeCounts(ReplayedTrains(d, 1e6)), (std::vector<int>{12, 12}));
 }
 
+TEST(ReplayedTrains, BusyPollingEndsThirtyMillisecondsFromTheStartOrTwelvePointEightAfterAnEdge) {
+  // Two edges, two more at 29.5 and 29.9 ms (kept) and two at 30.5 and 31 ms (after the
+  // window: drained); 50 ms later ten edges and a gap of 12.9 ms, which waiting mode
+  // (13 ms) keeps in the train.
+  std::vector<double> d = {600, 28900, 400, 600, 500, 50000};
+  d.insert(d.end(), 9, 600.0);
+  d.insert(d.end(), {12900, 600});
+  EXPECT_EQ(EdgeCounts(ReplayedTrains(d, 1e6, 0, true)), (std::vector<int>{4, 10}));
+  EXPECT_EQ(EdgeCounts(ReplayedTrains(d, 1e6)), (std::vector<int>{6, 12}));
+}
+
 TEST(ReplayedTrains, DrainSwallowsChangesSoonAfterATrain) {
   // The second frame starts 16 ms after the first ends: within the 13 ms wait plus 6 ms
   // drain, so its first four changes are discarded; the 9 ms space after them is the

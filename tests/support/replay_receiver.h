@@ -116,7 +116,7 @@ class ReplayReceiver : public ReplayControl,
  private:
   HostServices& host_;
   SimFiles files_;  // the service log's, when ServiceMode is set
-  std::atomic<bool> delivering_{false};
+  DeliveringFlag delivering_;
   CodeDelivery delivery_;
 };
 

@@ -2,7 +2,8 @@
 // registry, the driver installed from this program's own resources (it carries the same
 // payloads as the plugin), our library loaded and reporting the driver inactive, a test
 // library in its place running a routine, and the kernel-mode driver started and stopped
-// as a service.
+// as a service. Then ring-0 capture over both routes: the driver route with the real
+// routine run by the test library, and the Windows 9x route, which fails here.
 
 #include <gtest/gtest.h>
 
@@ -15,10 +16,13 @@
 #include "hwaccess/tvic_res.h"
 #include "platform/win32/win32_platform.h"
 #include "receiver/comm_thread.h"
+#include "receiver/ring0_capture.h"
+#include "receiver/time_base.h"
 #include "tests/receiver/receiver_doubles.h"
 
 // Last: its macros would rename methods of the platform headers above.
 #include "tests/win/driver_files.h"
+#include "tests/win/privileged_emulator.h"
 
 namespace sfh56::wintest {
 namespace {
@@ -180,6 +184,121 @@ TEST_F(DriverWinTest, ATestLibraryInPlaceIsLoadedInsteadAndRunsTheRoutine) {
   EXPECT_EQ(in_place.Journal(), "open TVICHW32 TVicDevice0\nactive\nring0 42\nclose\n");
 }
 
+// --- Ring-0 capture through the driver ------------------------------------------------
+
+// The box a fault on the ring-0 route shows, read and answered from a helper thread.
+struct SeenBox {
+  std::string text;
+  bool topmost = true;
+  bool clicked = false;
+};
+
+DWORD WINAPI AnswerErrorBox(LPVOID parameter) {
+  auto* seen = static_cast<SeenBox*>(parameter);
+  for (int i = 0; i < 1000; ++i) {
+    HWND box = FindWindowA("#32770", kRing0SwitchErrorCaption);
+    if (box != nullptr) {
+      char text[256] = {};
+      GetDlgItemTextA(box, 0xFFFF, text, sizeof text);  // the box's text control
+      seen->text = text;
+      seen->topmost = (GetWindowLongA(box, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+      seen->clicked = SendMessageA(GetDlgItem(box, IDOK), BM_CLICK, 0, 0) == 0;
+      return 0;
+    }
+    Sleep(10);
+  }
+  return 1;
+}
+
+struct OneTrain {
+  Ring0Capture* capture;
+  PulseTrain* train;
+  TrainAssembler* line;
+  SequenceRule* sequence;
+};
+
+DWORD WINAPI CaptureOneTrain(LPVOID parameter) {
+  auto* run = static_cast<OneTrain*>(parameter);
+  run->capture->CaptureTrain(*run->train, *run->line, *run->sequence, 1e9);
+  return 0;
+}
+
+// The driver route with the real routine: the receiver looks COM1 up and takes its
+// register at base + 6; the test library runs the routine in user mode. Unemulated, the
+// routine's first `cli` faults inside the driver call: an empty train and the box. With
+// the privileged instructions emulated on the virtual clock (where this machine allows
+// it), the routine's records become the train, timestamped at the line's changes.
+TEST_F(DriverWinTest, TheRoutineRunsThroughTheTestLibraryAndAFaultInsideGivesAnEmptyTrain) {
+  RunProgram(std::string("reg.exe delete \"") + kTestEnumerator + "\" /f");
+  AddPort("1", "COM1", PortAndInterrupt(0x3F8, 8, 4));
+  DriverLibraryInPlace in_place(WindowsPath(SFH_TEST_DRIVER_LIBRARY));
+  ASSERT_TRUE(in_place.Ready());
+  HardwareDriver driver(win32_.platform());
+  driver.OpenHardwareDriver();
+  ASSERT_TRUE(driver.DriverActive());
+  HMODULE library = GetModuleHandleA("PlonixDRV.dll");
+  using Emulate = void(WINAPI*)(const int64_t*, const uint8_t*, int32_t, uint32_t, int64_t);
+  using EmulatedRun = uint32_t(WINAPI*)(wintest::EmulatedStats*);
+  const auto emulate = reinterpret_cast<Emulate>(
+      reinterpret_cast<void*>(GetProcAddress(library, "TestDriverEmulate")));
+  const auto emulated_run = reinterpret_cast<EmulatedRun>(
+      reinterpret_cast<void*>(GetProcAddress(library, "TestDriverEmulatedRun")));
+  ASSERT_NE(emulate, nullptr);
+  ASSERT_NE(emulated_run, nullptr);
+
+  constexpr uint32_t kDsr = 0x20;
+  Ring0Capture capture(win32_.platform(), driver);
+  ASSERT_TRUE(capture.StartRun("COM1", kDsr, 7));
+  EXPECT_EQ(g_ring0.MsrPort, 0x3F8 + 6);
+  TimeBase(win32_.counters, win32_.scheduler).SetTimeBase(1'000'000'000);  // ns
+  TrainAssembler line;
+  line.SetPrevStatus(kDsr);
+  SequenceRule sequence;
+  PulseTrain train;
+
+  // Unemulated: the fault is caught, the train is empty, the box is shown as it must be.
+  // On a thread of its own, as on the receiver thread: no handler of the test
+  // framework's sits above the fault there.
+  OneTrain fault_run{&capture, &train, &line, &sequence};
+  SeenBox seen;
+  HANDLE answerer = CreateThread(nullptr, 0, AnswerErrorBox, &seen, 0, nullptr);
+  HANDLE receiver = CreateThread(nullptr, 0, CaptureOneTrain, &fault_run, 0, nullptr);
+  EXPECT_EQ(WaitForSingleObject(receiver, 30000), WAIT_OBJECT_0);
+  WaitForSingleObject(answerer, 15000);
+  CloseHandle(receiver);
+  CloseHandle(answerer);
+  EXPECT_EQ(train.LastEdgeIndex, -1);
+  EXPECT_TRUE(seen.clicked);
+  EXPECT_EQ(seen.text, kRing0SwitchErrorText);
+  EXPECT_FALSE(seen.topmost);
+
+  // Emulated: twelve changes of the line 100 us apart from 1 ms after the start, the
+  // other register bits unchanged; the train ends 12.8 ms after the last.
+  constexpr int64_t kStartNs = 5'000'000'000;
+  std::vector<int64_t> lengths{1'000'000};
+  std::vector<uint8_t> bytes{kDsr | 0x10};
+  for (int i = 0; i < 12; ++i) {
+    lengths.push_back(100'000);
+    bytes.push_back(i % 2 == 0 ? 0x10 : kDsr | 0x10);
+  }
+  emulate(lengths.data(), bytes.data(), static_cast<int32_t>(lengths.size()), kDsr, kStartNs);
+  capture.CaptureTrain(train, line, sequence, 1e9);
+  emulate(nullptr, nullptr, -1, 0, 0);
+  wintest::EmulatedStats stats;
+  if (emulated_run(&stats) == 0) GTEST_SKIP() << "no way to trap the counter here";
+  EXPECT_EQ(stats.last_port, 0x3F8 + 6);
+  ASSERT_EQ(train.LastEdgeIndex, 11);
+  for (int i = 0; i < 12; ++i) {
+    EXPECT_EQ(train.Edges[i].Status, i % 2 == 0 ? 0u : kDsr) << i;
+    EXPECT_EQ(train.Edges[i].Timestamp, kStartNs + 1'000'000 + i * 100'000) << i;
+  }
+  EXPECT_EQ(sequence.LastEdgeTicks(), train.Edges[11].Timestamp);
+  EXPECT_EQ(line.PrevStatus(), kDsr);
+  EXPECT_EQ(in_place.Journal(), "open TVICHW32 TVicDevice0\nactive\nring0 12\n");
+  driver.CloseHardwareDriver();
+  EXPECT_EQ(RunProgram(std::string("reg.exe delete \"") + kTestEnumerator + "\" /f"), 0u);
+}
+
 // Waits (at most about ten seconds) for a service to reach a state.
 bool ReachesState(SC_HANDLE service, DWORD state) {
   SERVICE_STATUS status{};
@@ -312,6 +431,38 @@ void CheckAsWindows98() {
   EXPECT_EQ(dma, 0xFFFF);
   EXPECT_FALSE(FindPortResources(win32.platform(), "COM2", base, irq, dma))
       << "a device with a problem";
+
+  // Ring-0 capture without the driver takes the interrupt route, which cannot reach ring 0
+  // here (32-bit: the interrupt table answered to user mode is a dummy; 64-bit: no such
+  // route): each train is empty and shows the box, and the next one tries again.
+  HardwareDriver driver(win32.platform());
+  driver.OpenHardwareDriver();
+  EXPECT_FALSE(driver.DriverActive());
+  Ring0Capture capture(win32.platform(), driver);
+  ASSERT_TRUE(capture.StartRun("COM1", 0x20, 8));
+  EXPECT_EQ(g_ring0.MsrPort, 0x3F8 + 6);
+  TrainAssembler line;
+  SequenceRule sequence;
+  PulseTrain train;
+  OneTrain run{&capture, &train, &line, &sequence};
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    SCOPED_TRACE(attempt);
+    train.LastEdgeIndex = 5;
+    SeenBox seen;
+    HANDLE answerer = CreateThread(nullptr, 0, AnswerErrorBox, &seen, 0, nullptr);
+    HANDLE receiver = CreateThread(nullptr, 0, CaptureOneTrain, &run, 0, nullptr);
+    EXPECT_EQ(WaitForSingleObject(receiver, 30000), WAIT_OBJECT_0);
+    WaitForSingleObject(answerer, 15000);
+    CloseHandle(receiver);
+    CloseHandle(answerer);
+    EXPECT_EQ(train.LastEdgeIndex, -1);
+    EXPECT_TRUE(seen.clicked);
+    EXPECT_EQ(seen.text, kRing0SwitchErrorText);
+    EXPECT_FALSE(seen.topmost);
+  }
+  driver.CloseHardwareDriver();
+  RemoveDriverInstallation();
+  DeleteFileA(vxd.c_str());
   RemoveWin9xDevices();
 }
 

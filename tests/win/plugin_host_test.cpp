@@ -36,9 +36,10 @@ TEST(PluginHostArgs, DefaultsToTheNewerHostListeningUntilInputEnds) {
 }
 
 TEST(PluginHostArgs, ReadsEveryOption) {
-  ParsedArgs parsed = Parse({"--host", "old", "--seconds", "3", "--old-level", "1",
-                             "--version-call", "--version-call", "--translate", "--config",
-                             "--events", "4", "--verbose", "--answer-boxes", "retry", "p.dll"});
+  ParsedArgs parsed =
+      Parse({"--host", "old", "--seconds", "3", "--old-level", "1", "--version-call",
+             "--version-call", "--translate", "--config", "--config-running", "--events", "4",
+             "--verbose", "--answer-boxes", "retry", "p.dll"});
   ASSERT_TRUE(parsed.args) << parsed.error;
   EXPECT_EQ(parsed.args->generation, HostGeneration::kOlder);
   EXPECT_EQ(parsed.args->seconds, 3);
@@ -46,6 +47,7 @@ TEST(PluginHostArgs, ReadsEveryOption) {
   EXPECT_EQ(parsed.args->support_calls, 2);
   EXPECT_EQ(parsed.args->max_events, 4);
   EXPECT_TRUE(parsed.args->translate && parsed.args->configure && parsed.args->verbose);
+  EXPECT_TRUE(parsed.args->configure_running);
   EXPECT_EQ(parsed.args->answer_boxes, "retry");
 }
 

@@ -28,6 +28,15 @@ BOOL CALLBACK CollectOwnDialogs(HWND window, LPARAM found) {
   return TRUE;
 }
 
+// The title bar has an enabled close button.
+bool CanClose(HWND box) {
+  if ((GetWindowLongPtrA(box, GWL_STYLE) & WS_SYSMENU) == 0) return false;
+  HMENU menu = GetSystemMenu(box, FALSE);
+  if (menu == nullptr) return false;
+  const UINT state = GetMenuState(menu, SC_CLOSE, MF_BYCOMMAND);
+  return state != static_cast<UINT>(-1) && (state & (MF_GRAYED | MF_DISABLED)) == 0;
+}
+
 }  // namespace
 
 BoxAnswerer::BoxAnswerer(int button, Report report) : button_(button), report_(std::move(report)) {
@@ -64,20 +73,28 @@ void BoxAnswerer::AnswerBoxes() {
     return std::find(boxes.begin(), boxes.end(), box) == boxes.end();
   });
   for (HWND box : boxes) {
+    // Cancel in a dialog without a Cancel button (the plugin's configuration dialog) is
+    // its close button, as for a user.
+    const bool close = button_ == IDCANCEL && GetDlgItem(box, IDCANCEL) == nullptr && CanClose(box);
     HWND button = nullptr;
     for (int id : {button_, IDCANCEL, IDOK}) {
+      if (close) break;
       button = GetDlgItem(box, id);
       if (button != nullptr && IsWindowEnabled(button)) break;
       button = nullptr;
     }
-    if (button == nullptr) continue;  // nothing to press (yet): look again next time
+    if (button == nullptr && !close) continue;  // nothing to press (yet): look again next time
     if (std::find(reported_.begin(), reported_.end(), box) == reported_.end()) {
       std::string text;
       if (HWND label = GetDlgItem(box, kMessageBoxTextId)) text = WindowText(label);
       report_(WindowText(box), text);
       reported_.push_back(box);
     }
-    SendMessageA(button, BM_CLICK, 0, 0);
+    if (close) {
+      PostMessageA(box, WM_SYSCOMMAND, SC_CLOSE, 0);
+    } else {
+      SendMessageA(button, BM_CLICK, 0, 0);
+    }
   }
 }
 

@@ -150,6 +150,8 @@ int Run(const HostArgs& args) {
   if (args.configure) printer.Line("config " + ResultText(host.Configure()));
 
   printer.StartLine("start " + std::to_string(host.Start()));
+  // Configuring a running capture: the plugin stops it for its dialog and starts it again.
+  if (args.configure_running) printer.Line("config " + ResultText(host.Configure()));
 
   std::vector<HANDLE> waits;
   win32::HandleOwner input_end;

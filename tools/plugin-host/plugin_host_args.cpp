@@ -73,6 +73,8 @@ ParsedArgs ParseHostArgs(const std::vector<std::string>& words) {
       args.translate = true;
     } else if (word == "--config") {
       args.configure = true;
+    } else if (word == "--config-running") {
+      args.configure_running = true;
     } else if (word == "--verbose") {
       args.verbose = true;
     } else if (word.size() > 1 && word[0] == '-') {
@@ -93,7 +95,7 @@ ParsedArgs ParseHostArgs(const std::vector<std::string>& words) {
 
 std::string HostUsage() {
   return "usage: plugin-host [--host new|old] [--seconds N] [--events N] [--old-level 0|1]\n"
-         "                   [--version-call]... [--translate] [--config]\n"
+         "                   [--version-call]... [--translate] [--config] [--config-running]\n"
          "                   [--answer-boxes BUTTON] [--verbose] PLUGIN.dll\n"
          "  --host new|old    host generation to play (default new)\n"
          "  --seconds N       listen N seconds (default: until standard input ends)\n"
@@ -102,6 +104,7 @@ std::string HostUsage() {
          "  --version-call    older host: call h_support_functions (repeat to call again)\n"
          "  --translate       offer a translation function that prefixes \"[tr] \"\n"
          "  --config          call the configuration entry point before starting\n"
+         "  --config-running  call it (again) right after starting, while capture runs\n"
          "  --answer-boxes B  press button B (ok, cancel, yes, no, retry, abort, ignore) on\n"
          "                    every message box or dialog the plugin shows\n"
          "  --verbose         also print the results of the other host calls, and how each\n"

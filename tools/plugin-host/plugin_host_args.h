@@ -24,7 +24,8 @@ struct HostArgs {
   // empty: boxes wait for a user.
   std::string answer_boxes;
   bool translate = false;
-  bool configure = false;
+  bool configure = false;          // the configure call before the start
+  bool configure_running = false;  // the configure call right after the start
   bool verbose = false;
   bool help = false;
   std::string plugin_path;

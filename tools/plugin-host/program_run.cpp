@@ -29,6 +29,16 @@ std::string WindowsPathFromUnix(std::string path) {
 }
 
 ProgramRun RunProgram(const std::string& command_line, const std::string& close_input_after) {
+  if (close_input_after.empty()) {
+    return RunProgram(command_line, std::function<bool(const std::string&)>());
+  }
+  return RunProgram(command_line, [&close_input_after](const std::string& out) {
+    return out.find(close_input_after) != std::string::npos;
+  });
+}
+
+ProgramRun RunProgram(const std::string& command_line,
+                      const std::function<bool(const std::string& out)>& close_input_when) {
   ProgramRun run;
   SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
   HANDLE ends[6] = {};
@@ -42,7 +52,7 @@ ProgramRun RunProgram(const std::string& command_line, const std::string& close_
   SetHandleInformation(out_read.Get(), HANDLE_FLAG_INHERIT, 0);
   SetHandleInformation(err_read.Get(), HANDLE_FLAG_INHERIT, 0);
   SetHandleInformation(in_write.Get(), HANDLE_FLAG_INHERIT, 0);
-  if (close_input_after.empty()) in_write.Reset();
+  if (!close_input_when) in_write.Reset();
 
   STARTUPINFOA startup = {};
   startup.cb = sizeof(startup);
@@ -66,7 +76,7 @@ ProgramRun RunProgram(const std::string& command_line, const std::string& close_
     while (in_write && ReadFile(out_read.Get(), buffer, sizeof(buffer), &read, nullptr) &&
            read > 0) {
       run.out.append(buffer, read);
-      if (run.out.find(close_input_after) != std::string::npos) in_write.Reset();
+      if (close_input_when(run.out)) in_write.Reset();
     }
     run.out += ReadAll(out_read.Get());
     error_reader.join();

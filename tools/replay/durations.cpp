@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "receiver/time_base.h"
 #include "receiver/train_assembler.h"
 
 namespace sfh56 {
@@ -70,7 +71,8 @@ class ReplayedLine {
 }  // namespace
 
 std::vector<PulseTrain> ReplayedTrains(std::span<const double> durations_us,
-                                       double ticks_per_second, int64_t start_ticks) {
+                                       double ticks_per_second, int64_t start_ticks,
+                                       bool busy_polling) {
   std::vector<PulseTrain> trains;
   if (!ValidInput(durations_us, ticks_per_second)) return trains;
 
@@ -85,15 +87,24 @@ std::vector<PulseTrain> ReplayedTrains(std::span<const double> durations_us,
     // A change raises the line's event and starts a train; every change is sampled once.
     PulseTrain& train = trains.emplace_back();
     train.TicksPerSecond = ticks_per_second;
-    assembler.Begin(train.Edges.data(), ToTicks(times[next], ticks_per_second, start_ticks));
+    const double start_us = times[next];
+    assembler.Begin(train.Edges.data(), ToTicks(start_us, ticks_per_second, start_ticks));
     double end_us = 0.0;
     for (;;) {
       const double sample_us = times[next];
       assembler.Sample(StatusAfterChange(next), ToTicks(sample_us, ticks_per_second, start_ticks));
       ++next;
+      // Waiting mode: no change within the wait. Busy mode: a sample later than the
+      // limit after the reference comes before the next change.
       const double wait_us = assembler.QuietLimitMs() * kMicrosecondsPerMs;
-      if (next >= times.size() || times[next] - sample_us > wait_us) {
-        end_us = sample_us + wait_us;
+      const bool long_train = assembler.Count() >= kLongTrainEdges;
+      const double reference_us = busy_polling && !long_train ? start_us : sample_us;
+      const double limit_us =
+          !busy_polling
+              ? wait_us
+              : (long_train ? kEdgeGapSeconds : kTrainStartWindowSeconds) * kMicrosecondsPerSecond;
+      if (next >= times.size() || times[next] - reference_us > limit_us) {
+        end_us = reference_us + limit_us;
         break;
       }
       if (assembler.Full()) {

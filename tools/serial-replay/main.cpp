@@ -98,8 +98,10 @@ int main(int argc, char** argv) {
 
   sim::SimPlatform sim;
   sim::SimSerialPorts ports(sim.clock);
-  platform::Platform platform{sim.counters,      sim.scheduler, ports,     sim.registry,
-                              sim.message_boxes, sim.host_ipc,  sim.files, sim.modules};
+  sim::SimRing0 ring0(sim.clock, sim.counters, ports);
+  platform::Platform platform{sim.counters, sim.scheduler,     ports,
+                              sim.registry, sim.message_boxes, sim.host_ipc,
+                              sim.files,    sim.modules,       ring0};
 
   sim::WaveformBuilder waveform(kStartNs);
   std::vector<int64_t> press_starts;

@@ -4,6 +4,12 @@
 // it in the Windows folder where no install can replace it (DriverLibraryInPlace), so
 // that the plugin loads it instead of its own library.
 //
+// After TestDriverEmulate the routine runs with its privileged instructions emulated
+// (tests/win/privileged_emulator.h): `in al, dx` answers from the waveform given, on the
+// virtual clock where the machine allows it; TestDriverEmulatedRun tells what the last
+// run did. Without it, the ring-0 routine's first `cli` faults in here, as a routine's
+// fault at ring 0 would.
+//
 // TestDriverJournal() answers the calls made so far, one a line:
 //   open SERVICE DEVICE / active / ring0 RESULT / close
 
@@ -11,8 +17,11 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "hwaccess/driver_entry_points.h"
+#include "tests/win/privileged_emulator.h"
 
 namespace {
 
@@ -20,6 +29,17 @@ constexpr uint32_t kHandle = 0x5A5A;
 
 CRITICAL_SECTION g_lock;
 std::string* g_journal = nullptr;
+
+// What TestDriverEmulate set, and what the last emulated run did (one caller at a time).
+struct Emulation {
+  bool armed = false;
+  std::vector<std::pair<int64_t, uint8_t>> waveform;
+  uint8_t rest = 0;
+  int64_t start_ns = 0;
+  sfh56::wintest::EmulatedStats stats;
+  bool virtual_clock = false;
+};
+Emulation* g_emulation = nullptr;
 
 void Note(const std::string& line) {
   EnterCriticalSection(&g_lock);
@@ -50,9 +70,37 @@ uint32_t SFH_DRIVER_CALL GetActiveHW(uint32_t handle) {
 
 int32_t SFH_DRIVER_CALL RunRing0Function(uint32_t /*handle*/, sfh56::Ring0Routine routine,
                                          void* argument) {
-  const int32_t result = routine(argument);
+  int32_t result = 0;
+  if (g_emulation->armed) {
+    using sfh56::wintest::EmulatedClock;
+    sfh56::wintest::EmulatedPrivilegedInstructions emulated(
+        g_emulation->waveform, g_emulation->rest, EmulatedClock::kVirtual, g_emulation->start_ns);
+    result = routine(argument);
+    g_emulation->stats = emulated.Stats();
+    g_emulation->virtual_clock = emulated.Clock() == EmulatedClock::kVirtual;
+  } else {
+    result = routine(argument);
+  }
   Note("ring0 " + std::to_string(result));
   return result;
+}
+
+// Emulates the privileged instructions of the routines run from now on: the register
+// answers bytes[i] for lengths[i] ns of the virtual clock (or reads, without one), then
+// rest; the clock starts at start_ns. A count of -1 ends the emulation.
+void SFH_DRIVER_CALL TestDriverEmulate(const int64_t* lengths, const uint8_t* bytes, int32_t count,
+                                       uint32_t rest, int64_t start_ns) {
+  g_emulation->armed = count >= 0;
+  g_emulation->waveform.clear();
+  for (int32_t i = 0; i < count; ++i) g_emulation->waveform.push_back({lengths[i], bytes[i]});
+  g_emulation->rest = static_cast<uint8_t>(rest);
+  g_emulation->start_ns = start_ns;
+}
+
+// What the last emulated run did; returns 1 when it ran on the virtual clock.
+uint32_t SFH_DRIVER_CALL TestDriverEmulatedRun(sfh56::wintest::EmulatedStats* stats) {
+  *stats = g_emulation->stats;
+  return g_emulation->virtual_clock ? 1 : 0;
 }
 
 // The journal, copied into buffer (zero-terminated, cut at size); returns its length.
@@ -74,7 +122,9 @@ BOOL WINAPI DllMain(HINSTANCE /*instance*/, DWORD reason, LPVOID /*reserved*/) {
   if (reason == DLL_PROCESS_ATTACH) {
     InitializeCriticalSection(&g_lock);
     g_journal = new std::string;
+    g_emulation = new Emulation;
   } else if (reason == DLL_PROCESS_DETACH) {
+    delete g_emulation;
     delete g_journal;
     DeleteCriticalSection(&g_lock);
   }

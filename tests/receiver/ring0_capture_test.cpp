@@ -26,6 +26,7 @@
 #include "tests/hwaccess/device_registry_fixtures.h"
 #include "tests/hwaccess/scripted_driver_library.h"
 #include "tests/receiver/receiver_doubles.h"
+#include "tests/support/serial_offline_codes.h"
 #include "tools/replay/durations.h"
 #include "tools/replay/recordings.h"
 
@@ -341,26 +342,6 @@ TEST(Ring0Route, APortWithoutAUsableIoBaseIsNotTakenForRing0) {
 
 const std::string kKeyPath = std::string(kSettingsKeyPrefix) + kPluginName;
 
-std::vector<replay::Recording> LoadRemotes() {
-  std::ifstream in(SFH_TEST_DATA_DIR "/serial_remotes.tsv");
-  return replay::ReadRecordings(in);
-}
-
-// The codes the decoder gives for the presses' durations cut into trains offline by the
-// end rules of busy polling, which the routine follows at every level.
-std::vector<std::string> OfflineCodes(const std::vector<replay::Recording>& presses) {
-  std::vector<std::string> codes;
-  DecoderState state;
-  for (const auto& press : presses) {
-    std::vector<double> us(press.durations_us.begin(), press.durations_us.end());
-    for (const PulseTrain& train : ReplayedTrains(us, kReplayTicksPerSecond, 0, true)) {
-      const DecodeResult result = Decoder::Decode(train, 16, state);
-      if (result.deliver) codes.emplace_back(result.code);
-    }
-  }
-  return codes;
-}
-
 struct ThreadRig {
   ThreadRig() {
     sim_.modules.AddLibrary(kDriverLibraryName, library_.Exports());
@@ -420,8 +401,9 @@ struct ThreadRig {
 };
 
 TEST(Ring0Thread, PressesReachTheHostWithExactCodesThroughEitherRoute) {
-  const auto presses = LoadRemotes();
-  const auto expected = OfflineCodes(presses);
+  const auto presses = test::LoadSerialRemotes();
+  // Cut by busy mode's end rules: the routine follows them at every level.
+  const auto expected = test::OfflineSerialCodes(presses, true);
   struct Case {
     const char* name;
     bool windows9x;
@@ -463,7 +445,7 @@ TEST(Ring0Thread, PressesReachTheHostWithExactCodesThroughEitherRoute) {
 }
 
 TEST(Ring0Thread, APortTheLookupCannotFindFallsBackToTheThreadsPollingUntilTheNextLoad) {
-  const auto all = LoadRemotes();
+  const auto all = test::LoadSerialRemotes();
   const std::vector<replay::Recording> press{all[0]};
   for (const bool counter_too_slow : {false, true}) {
     SCOPED_TRACE(counter_too_slow);
@@ -478,7 +460,7 @@ TEST(Ring0Thread, APortTheLookupCannotFindFallsBackToTheThreadsPollingUntilTheNe
     ASSERT_TRUE(receiver.Start());
     EXPECT_FALSE(receiver.Settings().AllowRing0) << "cleared in memory";
     EXPECT_EQ(receiver.Time().TicksPerSecond, counter_too_slow ? 2'400'000'000.0 : 10'000'000.0);
-    const auto expected = OfflineCodes(press);
+    const auto expected = test::OfflineSerialCodes(press, true);
     EXPECT_EQ(rig.WaitForCodes(expected.size()), expected);
     EXPECT_TRUE(receiver.Stop());
     EXPECT_EQ(rig.Ring0Calls(), 0);
@@ -488,7 +470,7 @@ TEST(Ring0Thread, APortTheLookupCannotFindFallsBackToTheThreadsPollingUntilTheNe
 }
 
 TEST(Ring0Thread, AFailingWindows9xSwitchShowsItsBoxPerTrainAndTheReceiverKeepsServing) {
-  const auto all = LoadRemotes();
+  const auto all = test::LoadSerialRemotes();
   ThreadRig rig;
   rig.AddPresses({all[0], all[1]});
   rig.UseWindows9x();

@@ -15,6 +15,7 @@
 #include "receiver/comm_thread.h"
 #include "receiver/serial_capture.h"
 #include "tests/receiver/receiver_doubles.h"
+#include "tests/support/serial_offline_codes.h"
 #include "tools/replay/durations.h"
 #include "tools/replay/recordings.h"
 
@@ -26,26 +27,6 @@ using platform::RootKey;
 constexpr int64_t kMsNs = 1000000;
 constexpr int64_t kSecondNs = 1000 * kMsNs;
 const std::string kKeyPath = std::string(kSettingsKeyPrefix) + kPluginName;
-
-std::vector<replay::Recording> LoadRemotes() {
-  std::ifstream in(SFH_TEST_DATA_DIR "/serial_remotes.tsv");
-  return replay::ReadRecordings(in);
-}
-
-// The codes the decoder gives for a press's durations cut into trains offline
-// (CommandOrder 0, BitMask 16), with one decoder state across presses.
-std::vector<std::string> OfflineCodes(const std::vector<replay::Recording>& presses) {
-  std::vector<std::string> codes;
-  DecoderState state;
-  for (const auto& press : presses) {
-    std::vector<double> us(press.durations_us.begin(), press.durations_us.end());
-    for (const PulseTrain& train : ReplayedTrains(us, kReplayTicksPerSecond)) {
-      const DecodeResult result = Decoder::Decode(train, 16, state);
-      if (result.deliver) codes.emplace_back(result.code);
-    }
-  }
-  return codes;
-}
 
 class SerialThreadTest : public ::testing::Test {
  protected:
@@ -97,11 +78,11 @@ class SerialThreadTest : public ::testing::Test {
 };
 
 TEST_F(SerialThreadTest, ButtonPressesReachTheHostWithTheOfflineCodes) {
-  const auto presses = LoadRemotes();
+  const auto presses = test::LoadSerialRemotes();
   AddPresses(presses, 2 * kSecondNs);
   TCommThread& receiver = Make();
   ASSERT_TRUE(receiver.Start());
-  const auto expected = OfflineCodes(presses);
+  const auto expected = test::OfflineSerialCodes(presses);
   EXPECT_EQ(WaitForCodes(expected.size()), expected);
   EXPECT_TRUE(receiver.Stop());
   EXPECT_FALSE(receiver.Running());
@@ -111,14 +92,14 @@ TEST_F(SerialThreadTest, ButtonPressesReachTheHostWithTheOfflineCodes) {
 }
 
 TEST_F(SerialThreadTest, ServiceModeLogsEveryDecodedTrainBesideTheHostProgram) {
-  const auto presses = LoadRemotes();
+  const auto presses = test::LoadSerialRemotes();
   const std::vector<replay::Recording> press{presses[0]};
   AddPresses(press, 2 * kSecondNs);
   sim_.files.SetMainExecutablePath("C:\\Host\\host.exe");
   TCommThread& receiver = Make();
   receiver.Settings().ServiceMode = true;
   ASSERT_TRUE(receiver.Start());
-  const auto expected = OfflineCodes(press);
+  const auto expected = test::OfflineSerialCodes(press);
   EXPECT_EQ(WaitForCodes(expected.size()), expected);
   EXPECT_TRUE(receiver.Stop());
   EXPECT_TRUE(receiver.TerminateAndWait());
@@ -158,7 +139,7 @@ TEST_F(SerialThreadTest, PortThatDoesNotOpenRestoresTheRealtimeClassAndKeepsServ
 }
 
 TEST_F(SerialThreadTest, StopDuringAFrameIsServedAfterItsCodeWasDelivered) {
-  const auto all = LoadRemotes();
+  const auto all = test::LoadSerialRemotes();
   const std::vector<replay::Recording> press{all[2]};  // three frames of 5F68
   AddPresses(press, 2 * kSecondNs);
   // Hold the receiver thread in the middle of the first frame (armed before the start:

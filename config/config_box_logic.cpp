@@ -99,7 +99,11 @@ void ConfigBoxLogic::HelpRequest(std::optional<ConfigControl> item, Point mouse)
 }
 
 void ConfigBoxLogic::ShowControlHelp(ConfigControl control, Point cursor) {
-  if (help_mode_) HelpRequest(control, cursor);
+  if (!help_mode_) return;
+  // The press help mode waits for ends it, as the system's own help mode does: a later
+  // press is an ordinary one even while the title-bar command is still being finished.
+  help_mode_ = false;
+  HelpRequest(control, cursor);
 }
 
 void ConfigBoxLogic::MouseMoveOver(ConfigControl control, Point hint_position, Millis now) {

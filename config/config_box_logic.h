@@ -55,8 +55,8 @@ class ConfigBoxLogic {
   // Any size change: returns the outer size the dialog takes, and remembers its width.
   Size FormCanResize(Size outer, Size client);
   void FormDestroy();
-  void FormMouseDown() { HideHelpHint(); }
-  void Panel1MouseDown() { HideHelpHint(); }
+  void FormMouseDown() { EndHelp(); }
+  void Panel1MouseDown() { EndHelp(); }
   // The pointer over the bare dialog at client, a hover hint proposed at hint_position.
   void FormMouseMove(Point client, Point hint_position, Millis now);
   void COMLabelMouseDown(Point cursor) { ShowControlHelp(ConfigControl::COMComboBox, cursor); }
@@ -89,6 +89,11 @@ class ConfigBoxLogic {
   void HelpRequest(std::optional<ConfigControl> item, Point mouse);
   void ShowControlHelp(ConfigControl control, Point cursor);
   void HideHelpHint() { help_window_.reset(); }
+  // A press on the background: no help to give, and the end of help mode if it was on.
+  void EndHelp() {
+    help_mode_ = false;
+    HideHelpHint();
+  }
 
   // --- The hint machinery: it offers the hint of whatever the pointer rests on.
   // The pointer over a control (Panel1 included, which has no hint).

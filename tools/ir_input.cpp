@@ -135,6 +135,10 @@ ParsedInput ReadInput(std::string_view bytes, InputFormat format, const ReadOpti
     return out;
   }
   const std::string_view body = SkipBom(bytes);
+  if (body.find_first_not_of(" \t\r\n") == std::string_view::npos) {
+    out.errors.push_back({0, "the input is empty"});
+    return out;
+  }
   if (format == InputFormat::kUnknown) format = GuessFormat(body, options.file_name);
   if (format == InputFormat::kUnknown) {
     std::string tried;

@@ -93,8 +93,8 @@ struct ParsedInput {
 };
 
 // Reads bytes in the given format, or guesses it from the contents (kUnknown). A UTF-8
-// byte-order mark is skipped. When no format fits (or the text is UTF-16), format is
-// kUnknown and errors holds one message for the input as a whole.
+// byte-order mark is skipped. When the input is empty, is UTF-16 text or fits no format,
+// format is kUnknown and errors holds one message for the input as a whole.
 ParsedInput ReadInput(std::string_view bytes, InputFormat format = InputFormat::kUnknown,
                       const ReadOptions& options = {});
 

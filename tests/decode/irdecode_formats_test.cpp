@@ -175,6 +175,12 @@ const std::vector<Case>& Cases() {
        kExitFailure,
        "",
        "Pronto form 5000 is not supported"},
+      {"empty input",
+       {"--mode2"},
+       "\n\n",
+       kExitFailure,
+       "",
+       "standard input: the input is empty\n"},
       {"UTF-16 text", {}, std::string("\xFF\xFEp\0u\0", 6), kExitFailure, "", "UTF-16"},
   };
   return cases;

@@ -52,7 +52,8 @@ HINSTANCE WINAPI RecordShellOpen(HWND parent, LPCSTR verb, LPCSTR file, LPCSTR p
 
 // --- Looking at windows from the helper thread ---------------------------------------------
 
-bool WaitFor(const std::function<bool()>& condition, int timeout_ms = 5000) {
+// Generous: on a loaded machine Wine may take seconds to pass a message or an input on.
+bool WaitFor(const std::function<bool()>& condition, int timeout_ms = 15000) {
   for (int waited = 0; waited < timeout_ms; waited += 10) {
     if (condition()) return true;
     Sleep(10);
@@ -102,9 +103,31 @@ std::vector<HWND> WindowsOfClass(DWORD thread, const char* window_class) {
   return search.found;
 }
 
+// A message-only window of the dialog's thread that queues messages for it on request.
+constexpr UINT kPostHelpAndPress = WM_APP + 1;  // wparam: the dialog, lparam: the label
+
+LRESULT CALLBACK PosterProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message != kPostHelpAndPress) return DefWindowProcA(window, message, wparam, lparam);
+  PostMessageA(reinterpret_cast<HWND>(wparam), WM_SYSCOMMAND, SC_CONTEXTHELP, 0);
+  PostMessageA(reinterpret_cast<HWND>(lparam), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+  return 0;
+}
+
+HWND CreatePoster() {
+  static const ATOM poster_class = [] {
+    WNDCLASSA window_class{};
+    window_class.lpfnWndProc = PosterProc;
+    window_class.lpszClassName = "ConfigBoxTestPoster";
+    return RegisterClassA(&window_class);
+  }();
+  return CreateWindowExA(0, MAKEINTATOM(poster_class), "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                         nullptr, nullptr);
+}
+
 class DialogDriver {
  public:
-  DialogDriver(HWND dialog, DWORD ui_thread) : dialog_(dialog), ui_thread_(ui_thread) {}
+  DialogDriver(HWND dialog, DWORD ui_thread, HWND poster)
+      : dialog_(dialog), ui_thread_(ui_thread), poster_(poster) {}
 
   HWND Control(C c) const {
     HWND parent = Placement(c).on_panel ? GetDlgItem(dialog_, ControlId(C::Panel1)) : dialog_;
@@ -123,7 +146,10 @@ class DialogDriver {
     SendMessageA(dialog_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Control(C::OKButton)), TRUE);
   }
 
-  // The user's pointer, moved over a window (client coordinates; centre by default).
+  // The user's pointer, moved over a window (client coordinates; centre by default). The
+  // display may hand Wine a pointer motion it had queued before the move, which puts the
+  // pointer back where it was: the move is repeated until the pointer stays where it was
+  // sent.
   void PointTo(HWND window, POINT at = {-1, -1}) const {
     if (at.x < 0) {
       RECT r;
@@ -136,7 +162,18 @@ class DialogDriver {
     input.mi.dx = MulDiv(at.x, 65535, GetSystemMetrics(SM_CXSCREEN) - 1);
     input.mi.dy = MulDiv(at.y, 65535, GetSystemMetrics(SM_CYSCREEN) - 1);
     input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-    SendInput(1, &input, sizeof input);
+    auto there = [&] {
+      POINT now{};
+      GetCursorPos(&now);
+      return now.x == at.x && now.y == at.y;
+    };
+    for (int attempt = 0; attempt < 20; ++attempt) {
+      SendInput(1, &input, sizeof input);
+      if (!WaitFor(there, 1000)) continue;
+      Sleep(50);
+      if (there()) return;
+    }
+    ADD_FAILURE() << "the pointer does not stay at " << at.x << "," << at.y;
   }
   void Click(HWND window, POINT at = {-1, -1}) const {
     PointTo(window, at);
@@ -181,10 +218,12 @@ class DialogDriver {
 
   HWND dialog() const { return dialog_; }
   DWORD ui_thread() const { return ui_thread_; }
+  HWND poster() const { return poster_; }
 
  private:
   HWND dialog_;
   DWORD ui_thread_;
+  HWND poster_;
 };
 
 HWND WaitForDialog() {
@@ -440,14 +479,11 @@ void CheckContextHelp(const DialogDriver& d) {
   }));
   POINT cursor;
   GetCursorPos(&cursor);
-  // Both queued while the dialog's thread stands still, so that the press waits behind
-  // the command.
-  HANDLE ui = OpenThread(THREAD_SUSPEND_RESUME, FALSE, d.ui_thread());
-  SuspendThread(ui);
-  PostMessageA(d.dialog(), WM_SYSCOMMAND, SC_CONTEXTHELP, 0);
-  PostMessageA(label, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
-  ResumeThread(ui);
-  CloseHandle(ui);
+  // Both queued by the dialog's own thread, one after the other, so that the press waits
+  // behind the command. (Stopping that thread to queue them from here could stop it inside
+  // a lock this thread needs to post.)
+  SendMessageA(d.poster(), kPostHelpAndPress, reinterpret_cast<WPARAM>(d.dialog()),
+               reinterpret_cast<LPARAM>(label));
   HWND help = d.HintWithText(Long(C::CommandOrderSpinEdit));
   ASSERT_TRUE(help != nullptr);
   RECT r;
@@ -532,6 +568,7 @@ struct Walk {
   bool ring0_enabled;
   bool confirm;
   std::function<void(const DialogDriver&)> steps;
+  HWND poster = nullptr;
 };
 
 DWORD WINAPI RunWalk(LPVOID context) {
@@ -541,7 +578,7 @@ DWORD WINAPI RunWalk(LPVOID context) {
     ADD_FAILURE() << "the dialog did not appear";
     return 1;
   }
-  DialogDriver driver(dialog, walk.ui_thread);
+  DialogDriver driver(dialog, walk.ui_thread, walk.poster);
   walk.steps(driver);
   if (walk.confirm) {
     // Enter presses OK, wherever the focus is.
@@ -555,7 +592,7 @@ DWORD WINAPI RunWalk(LPVOID context) {
     PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
   }
   // Whatever happened above, the dialog ends.
-  if (!WaitFor([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, 5000)) {
+  if (!WaitFor([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); })) {
     PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
   }
   return 0;
@@ -563,11 +600,13 @@ DWORD WINAPI RunWalk(LPVOID context) {
 
 int ShowWalked(Walk walk, ConfigBoxValues& values) {
   walk.ui_thread = GetCurrentThreadId();
+  walk.poster = CreatePoster();
   HANDLE driver = CreateThread(nullptr, 0, RunWalk, &walk, 0, nullptr);
   Win32ConfigBox box(RecordShellOpen);
   const int result = box.ShowModal(Texts(), values);
   WaitForSingleObject(driver, 30000);
   CloseHandle(driver);
+  DestroyWindow(walk.poster);
   return result;
 }
 

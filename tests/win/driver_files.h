@@ -51,10 +51,15 @@ inline void WriteFileBytes(const std::string& path, const std::string& bytes) {
 }
 
 // Removes what an install leaves: the files (read-only or not) and the service key.
+// A driver file may stay in use a moment after its service stopped (the system's device
+// host lets go of it when it gets round to it), so each file is retried for a while.
 inline void RemoveDriverInstallation() {
   for (const std::string& path : {LibraryPath(), NtDriverPath()}) {
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileA(path.c_str());
+    for (int waited_ms = 0; FileExists(path) && waited_ms < 30000; waited_ms += 50) {
+      SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+      if (DeleteFileA(path.c_str())) break;
+      Sleep(50);
+    }
   }
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, kServiceKey);
 }

@@ -85,7 +85,10 @@ ConfigurationOutcome RunConfiguration(ConfigurableReceiver& receiver, ConfigBox&
   if (receiver.Delivering()) return ConfigurationOutcome::kReceiverBusy;
   // A start the host asked for during a delivery counts as running: it is the host's
   // last word, and the capture it begins would read the settings while the cycle writes.
-  const bool was_running = receiver.Running() || receiver.StartPending();
+  // Pending first: a start answered between the two reads is then seen as running (its
+  // answer sets Running before it stops being pending); the other way round it could
+  // slip between them unseen.
+  const bool was_running = receiver.StartPending() || receiver.Running();
   // The settings are written only once nothing captures and no capture is starting.
   // Otherwise (a delivery began meanwhile, or no answer in the handshake's time, which
   // leaves a starting capture reading as stopped) the capture may still read them, so

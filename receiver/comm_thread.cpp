@@ -161,6 +161,7 @@ Wake TCommThread::InRequestOrder(Wake taken) {
 }
 
 void TCommThread::Acknowledge(bool running) {
+  // Running first: who sees the request answered (StartPending false) sees its state.
   running_.store(running);
   acknowledged_request_.store(served_request_.load());
   ack_event_->Set();

@@ -173,6 +173,9 @@ INT_PTR TConfigBox::Dispatch(UINT message, WPARAM wparam, LPARAM lparam) {
       if (id == IDOK || id == IDCANCEL) {
         done_ = true;
         result_ = id == IDOK ? kModalResultOk : kModalResultCancel;
+        // The modal loop waits in GetMessage, which a sent message (a click sent by
+        // another thread or program) does not end: a posted one wakes it.
+        PostMessageA(dialog_, WM_NULL, 0, 0);
       } else if (id == ControlId(C::AdvancedButton) && code == BN_CLICKED) {
         AdvancedButtonClick();
       } else if (id == ControlId(C::LoadDefaultButton) && code == BN_CLICKED) {

@@ -375,6 +375,26 @@ TEST_F(ConfigCycleEndToEnd, OlderHostTranslatesAndTheEmulatorAnswersTheDialog) {
   EXPECT_EQ(Stored(HKEY_CURRENT_USER), stored);
   EXPECT_TRUE(Stored(HKEY_LOCAL_MACHINE).empty());
   EXPECT_EQ(RunsStarted(Calls()), 2u) << "stopped for the dialog, started again";
+
+  // Configured before the first start (the receiver thread not yet run) and confirmed:
+  // the loaded values are stored, nothing starts until the host starts the capture.
+  DeleteFileA(calls_.c_str());
+  const tools::ProgramRun first = tools::RunProgram(
+      Command("--host old --config --answer-boxes ok"), [this](const std::string& o) {
+        return RunsStarted(Calls()) == 1 && CountStarting(Split(o), "event ") >= signals_.size();
+      });
+  const Lines first_out = Split(first.out);
+  SCOPED_TRACE(first.out);
+  EXPECT_EQ(Starting(first_out, "box "), Lines{"box Plonix Config | "});
+  EXPECT_EQ(Starting(first_out, "start "), Lines{"start -1"});
+  const std::vector<StoredValue> confirmed = {
+      {"AllowRing0", REG_BINARY, {0}},  {"BitMask", REG_BINARY, {16, 0, 0, 0}},
+      {"ComName", REG_SZ, Text("USB")}, {"CommandOrder", REG_BINARY, {0, 0, 0, 0}},
+      {"InputSignal", REG_BINARY, {1}}, {"PriorityLevel", REG_BINARY, {7}},
+  };
+  EXPECT_EQ(Stored(HKEY_CURRENT_USER), confirmed);
+  EXPECT_EQ(RunsStarted(Calls()), 1u);
+  EXPECT_EQ(Starting(first_out, "event ").size(), signals_.size()) << "the whole replay, once";
 }
 
 }  // namespace

@@ -110,6 +110,27 @@ DWORD WINAPI WatchInputEnd(LPVOID done) {
   return 0;
 }
 
+// The plugin refuses a stop at once while it is delivering a code, and the delivery may
+// well be the very one after which this host decided to stop. Such a refusal is asked
+// again once the delivery has had its turn (its window message handled, the plugin's
+// call returned), as a user would press stop again; only the last answer is printed. A
+// refusal that took long (the plugin's own time limit) is final.
+int StopOnceDeliveriesLetIt(PluginHost& host) {
+  constexpr int kAttempts = 50;
+  constexpr DWORD kPauseMs = 20;
+  constexpr DWORD kQuickAnswerMs = 1000;
+  for (int attempt = 1;; ++attempt) {
+    const DWORD began = GetTickCount();
+    const int answer = host.Stop();
+    if (answer != 0 || attempt == kAttempts || GetTickCount() - began >= kQuickAnswerMs) {
+      return answer;
+    }
+    host.PumpPending();
+    Sleep(kPauseMs);
+    host.PumpPending();
+  }
+}
+
 int Run(const HostArgs& args) {
   LinePrinter printer(args.max_events, args.verbose);
   HostSetup setup;
@@ -168,7 +189,7 @@ int Run(const HostArgs& args) {
     host.PumpUntil(waits.data(), static_cast<DWORD>(waits.size()), timeout_ms);
   }
 
-  printer.Line("stop " + std::to_string(host.Stop()));
+  printer.Line("stop " + std::to_string(StopOnceDeliveriesLetIt(host)));
   printer.Line("close " + ResultText(host.Close()));
   host.Unload();
   return 0;

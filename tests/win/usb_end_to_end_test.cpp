@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "decode/decoder.h"
-#include "tools/replay/durations.h"
 #include "tests/support/usb_offline_codes.h"
 #include "tests/win/usb_test_support.h"
+#include "tools/replay/durations.h"
 
 namespace sfh56 {
 namespace {
@@ -22,6 +22,10 @@ constexpr DWORD kProgramTimeoutMs = 60000;
 
 // Runs a program in folder and returns its standard output, split into lines.
 std::vector<std::string> RunProgram(std::string command_line, const std::string& folder) {
+  // The session's desktop process starts with the first window: from here, before the
+  // pipe exists, not from the host emulator, whose output it would otherwise inherit and
+  // keep open.
+  GetDesktopWindow();
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   HANDLE read_end = nullptr;
   HANDLE write_end = nullptr;

@@ -19,9 +19,12 @@ constexpr size_t kPortNameBufferChars = 11;
 class Win32SerialPort : public platform::SerialPort {
  public:
   explicit Win32SerialPort(HandleOwner port) : port_(std::move(port)) {}
-  // A pending comm-event wait writes into overlapped_ when it ends: cancel it and let it
-  // finish before the members go.
+  // A pending comm-event wait writes into overlapped_ when it ends: end it and let it
+  // finish before the members go. A new event mask is what ends a pending wait at once
+  // (Wine's serial waits do not end on CancelIo, and the thread would hang here on a line
+  // that never changes); CancelIo covers anything else the thread left pending.
   ~Win32SerialPort() override {
+    SetCommMask(port_.Get(), 0);
     CancelIo(port_.Get());
     DWORD transferred = 0;
     GetOverlappedResult(port_.Get(), &overlapped_, &transferred, TRUE);

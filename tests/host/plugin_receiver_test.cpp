@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -16,6 +15,7 @@
 #include "platform/sim/sim_serial_port.h"
 #include "tests/config/scripted_config_box.h"
 #include "tests/host/host_fakes.h"
+#include "tests/receiver/receiver_doubles.h"
 
 namespace sfh56 {
 namespace {
@@ -207,11 +207,9 @@ TEST_F(DeliveringPluginTest, PowerResumeDuringADeliveryReopensTheCaptureOnceItRe
   Release();
   // The stop is served first, then the start: the later request holds, and the capture
   // run begins anew (its first delivery is the second one).
-  for (int i = 0; i < 5000 && !(created->Thread().Running() && Deliveries() == 2 &&
-                                !created->Thread().Delivering());
-       ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  test_doubles::WaitUntil([&] {
+    return created->Thread().Running() && Deliveries() == 2 && !created->Thread().Delivering();
+  });
   EXPECT_TRUE(created->Thread().Running());
   EXPECT_EQ(Deliveries(), 2) << "the capture was reopened";
 }

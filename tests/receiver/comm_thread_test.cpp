@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -24,6 +23,7 @@ using platform::RootKey;
 using test_doubles::CaptureLog;
 using test_doubles::FakeHost;
 using test_doubles::ScriptedCapture;
+using test_doubles::WaitUntil;
 using Mode = ScriptedCapture::Mode;
 namespace prio = platform::priority;
 
@@ -330,11 +330,10 @@ TEST_F(CommThreadTest, RequestsHeldByADeliveryAreServedInTheHostsOrder) {
     auto* start_event = dynamic_cast<sim::SimEvent*>(&r.StartEvent());
     auto* stop_event = dynamic_cast<sim::SimEvent*>(&r.StopEvent());
     // Served in the background; a wrong order settles in the wrong state and stays there.
-    for (int i = 0; i < 5000 && (start_event->IsSet() || stop_event->IsSet() || r.Delivering() ||
-                                 r.Running() != c.running || host.Codes().size() != c.runs);
-         ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    WaitUntil([&] {
+      return !(start_event->IsSet() || stop_event->IsSet() || r.Delivering() ||
+               r.Running() != c.running || host.Codes().size() != c.runs);
+    });
     EXPECT_EQ(r.Running(), c.running) << c.starts.size() << " requests";
     EXPECT_EQ(log->Runs().size(), c.runs) << c.starts.size() << " requests";
     EXPECT_TRUE(r.Stop()) << "the next request is answered";
@@ -403,9 +402,7 @@ TEST_F(CommThreadTest, AStartNotYetAnsweredKeepsTheConfigurationCycleOffTheSetti
 
   // The run ends without starting; the cycle's stop request, still standing, is answered.
   serial_->release.Open();
-  for (int i = 0; i < 10000 && r.StartPending(); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  WaitUntil([&] { return !r.StartPending(); }, 10000);
   EXPECT_FALSE(r.StartPending());
   EXPECT_FALSE(r.Running());
   EXPECT_EQ(r.RunConfiguration(box), ConfigurationOutcome::kConfirmed);

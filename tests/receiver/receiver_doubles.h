@@ -16,6 +16,14 @@
 
 namespace sfh56::test_doubles {
 
+// Polls done, in real time, every step until it holds or tries run out: for what another
+// thread brings about a moment later. The caller checks the outcome itself.
+template <typename Done>
+void WaitUntil(Done done, int tries = 5000,
+               std::chrono::milliseconds step = std::chrono::milliseconds(1)) {
+  for (int i = 0; i < tries && !done(); ++i) std::this_thread::sleep_for(step);
+}
+
 // A one-shot gate: Open() lets every Wait() through, now and later.
 class Gate {
  public:

@@ -23,6 +23,7 @@ namespace sfh56 {
 namespace {
 
 using platform::RootKey;
+using test_doubles::WaitUntil;
 
 constexpr int64_t kMsNs = 1000000;
 constexpr int64_t kSecondNs = 1000 * kMsNs;
@@ -61,9 +62,7 @@ class SerialThreadTest : public ::testing::Test {
 
   // Waits (really, up to 10 s) until the host has received count codes.
   std::vector<std::string> WaitForCodes(size_t count) {
-    for (int i = 0; i < 1000 && host_.Codes().size() < count; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    WaitUntil([&] { return host_.Codes().size() >= count; }, 1000, std::chrono::milliseconds(10));
     return host_.Codes();
   }
 
@@ -167,9 +166,7 @@ TEST_F(SerialThreadTest, StopDuringAFrameIsServedAfterItsCodeWasDelivered) {
   if (stopped) {
     EXPECT_EQ(codes_when_stopped, 1u);
   }
-  for (int i = 0; i < 5000 && receiver.Running(); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  WaitUntil([&] { return !receiver.Running(); });
   EXPECT_FALSE(receiver.Running());
   EXPECT_EQ(host_.Codes(), std::vector<std::string>{"5F68"});
 }
@@ -185,9 +182,7 @@ TEST_F(SerialThreadTest, NeverSettlingLineStillLetsTheHostStopAndClose) {
   // after it: Stop then reports capture still running, and it stops a moment later.
   const auto stops = [&] {
     if (receiver.Stop()) return true;
-    for (int i = 0; i < 5000 && receiver.Running(); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    WaitUntil([&] { return !receiver.Running(); });
     return !receiver.Running();
   };
   ASSERT_TRUE(receiver.Start());

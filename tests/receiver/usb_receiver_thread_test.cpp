@@ -4,10 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "common/identity.h"
@@ -26,7 +24,7 @@ namespace {
 using platform::RootKey;
 
 const std::string kKeyPath = std::string(kSettingsKeyPrefix) + kPluginName;
-constexpr auto kDeliveryPatience = std::chrono::seconds(20);
+constexpr int kDeliveryPatienceMs = 20000;  // polled every millisecond
 
 // Three remote-control frames of different codes, in device units: a 9 ms leader,
 // a 4.5 ms space, then 16 data bits (0.56 ms marks, spaces 0.56 ms or 1.69 ms).
@@ -67,25 +65,16 @@ class UsbReceiverThreadTest : public ::testing::Test {
 
   // Waits (in real time, with a generous limit) until the host has count codes.
   std::vector<std::string> WaitForCodes(size_t count) {
-    const auto give_up = std::chrono::steady_clock::now() + kDeliveryPatience;
-    while (host_.Codes().size() < count && std::chrono::steady_clock::now() < give_up) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    test_doubles::WaitUntil([&] { return host_.Codes().size() >= count; }, kDeliveryPatienceMs);
     return host_.Codes();
   }
   // The capture releases the device right after it acknowledged the stop.
   void WaitUntilReleased() {
-    const auto give_up = std::chrono::steady_clock::now() + kDeliveryPatience;
-    while (sim_.modules.LoadedNow(kUsbLibraryName) != 0 &&
-           std::chrono::steady_clock::now() < give_up) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    test_doubles::WaitUntil([&] { return sim_.modules.LoadedNow(kUsbLibraryName) == 0; },
+                            kDeliveryPatienceMs);
   }
   void WaitUntilDrained() {
-    const auto give_up = std::chrono::steady_clock::now() + kDeliveryPatience;
-    while (!usb_.Drained() && std::chrono::steady_clock::now() < give_up) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    test_doubles::WaitUntil([&] { return usb_.Drained(); }, kDeliveryPatienceMs);
   }
 
   sim::SimPlatform sim_;

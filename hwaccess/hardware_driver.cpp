@@ -12,14 +12,16 @@ constexpr char kNtDriverFileName[] = "TVicHW32.sys";
 constexpr char kServiceKeyPath[] = "System\\CurrentControlSet\\Services\\TVICHW32";
 constexpr int kAttempts = 2;
 
-// Writes one payload: delete the temporary file, save the resource there, copy it over the
-// destination, delete the temporary file. Nothing is reported and every result but the
-// save's is ignored: a payload that cannot be saved is not copied.
+// Writes one payload to `windows`\`subfolder``file_name`: delete the temporary file, save the
+// resource there, copy it over the destination, delete the temporary file. Nothing is
+// reported and every result but the save's is ignored: a payload that cannot be saved is not
+// copied.
 void WritePayload(platform::Platform& platform, const char* resource_name,
-                  const std::string& temp_folder, const std::string& destination,
+                  const std::string& temp_folder, const std::string& windows, const char* subfolder,
                   const char* file_name) {
   // Without a folder the file would land wherever the host's current folder is.
-  if (temp_folder.empty() || destination.empty()) return;
+  if (temp_folder.empty() || windows.empty()) return;
+  const std::string destination = windows + subfolder + file_name;
   const std::optional<std::vector<uint8_t>> payload = platform.modules.OwnResource(resource_name);
   if (!payload) return;
   platform::Files& files = platform.files;
@@ -65,23 +67,14 @@ void WriteServiceKey(platform::Registry& registry) {
 }  // namespace
 
 void InstallDriverFiles(platform::Platform& platform) {
-  platform::Files& files = platform.files;
-  const std::string temp_folder = files.TempFolder();
-  std::string windows = files.WindowsFolder();
-  const auto in_windows = [&windows](const std::string& tail) {
-    return windows.empty() ? std::string() : windows + tail;
-  };
-  WritePayload(platform, "WinDLL", temp_folder, in_windows(std::string("\\") + kDriverLibraryName),
-               kDriverLibraryName);
+  const std::string temp_folder = platform.files.TempFolder();
+  const std::string windows = platform.files.WindowsFolder();
+  WritePayload(platform, "WinDLL", temp_folder, windows, "\\", kDriverLibraryName);
   if (platform.platform_id == platform::kPlatformWin32Windows) {
-    windows = files.WindowsFolder();
-    WritePayload(platform, "Win9xVXD", temp_folder,
-                 in_windows(std::string("\\SYSTEM\\") + kVxdFileName), kVxdFileName);
+    WritePayload(platform, "Win9xVXD", temp_folder, windows, "\\SYSTEM\\", kVxdFileName);
   } else {
     WriteServiceKey(platform.registry);
-    windows = files.WindowsFolder();
-    WritePayload(platform, "WinNTSYS", temp_folder,
-                 in_windows(std::string("\\SYSTEM32\\DRIVERS\\") + kNtDriverFileName),
+    WritePayload(platform, "WinNTSYS", temp_folder, windows, "\\SYSTEM32\\DRIVERS\\",
                  kNtDriverFileName);
   }
 }

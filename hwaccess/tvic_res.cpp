@@ -45,6 +45,12 @@ uint32_t NumberOf(const std::vector<uint8_t>& data) {
   return number;
 }
 
+// Entry `index` of a list counted from 1, or `missing` outside it.
+template <typename T, typename R>
+R Entry(const std::vector<T>& items, uint16_t index, R missing) {
+  return index >= 1 && index <= items.size() ? static_cast<R>(items[index - 1]) : missing;
+}
+
 }  // namespace
 
 TVicRes::TVicRes(platform::Registry& registry, int platform_id, int os_major_version)
@@ -65,26 +71,23 @@ uint32_t TVicRes::FindByDescription(const std::string& text) {
 }
 
 std::string TVicRes::DeviceKey(uint16_t index) const {
-  return index >= 1 && index <= device_keys_.size() ? device_keys_[index - 1] : std::string();
+  return Entry(device_keys_, index, std::string());
 }
 
 std::string TVicRes::DeviceDescription(uint16_t index) const {
-  return index >= 1 && index <= device_descriptions_.size() ? device_descriptions_[index - 1]
-                                                            : std::string();
+  return Entry(device_descriptions_, index, std::string());
 }
 
 uint16_t TVicRes::IoBase(uint16_t index) const {
-  return index >= 1 && index <= resources_.IoBase.size() ? resources_.IoBase[index - 1]
-                                                         : kNoResource;
+  return Entry(resources_.IoBase, index, kNoResource);
 }
 
 uint16_t TVicRes::Irq(uint16_t index) const {
-  return index >= 1 && index <= resources_.Irq.size() ? resources_.Irq[index - 1] : kNoResource;
+  return Entry(resources_.Irq, index, kNoResource);
 }
 
 uint16_t TVicRes::DmaChannel(uint16_t index) const {
-  return index >= 1 && index <= resources_.DmaChannel.size() ? resources_.DmaChannel[index - 1]
-                                                             : kNoResource;
+  return Entry(resources_.DmaChannel, index, kNoResource);
 }
 
 uint32_t TVicRes::Query(Member member, const std::string& text) {

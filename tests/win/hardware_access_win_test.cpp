@@ -18,6 +18,7 @@
 #include "receiver/comm_thread.h"
 #include "receiver/ring0_capture.h"
 #include "receiver/time_base.h"
+#include "tests/hwaccess/device_registry_fixtures.h"
 #include "tests/receiver/receiver_doubles.h"
 
 // Last: its macros would rename methods of the platform headers above.
@@ -61,27 +62,12 @@ std::string Hex(const std::vector<uint8_t>& bytes) {
   return text;
 }
 
-void Put32(std::vector<uint8_t>& b, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
+using fixtures::Put32;
 
 // A CM_RESOURCE_LIST with one full descriptor: I/O first..first+length-1 and one interrupt.
 std::vector<uint8_t> PortAndInterrupt(uint16_t first, uint16_t length, uint8_t irq) {
-  std::vector<uint8_t> b;
-  Put32(b, 1);                            // full descriptors
-  Put32(b, 1);                            // Isa
-  Put32(b, 0);                            // bus 0
-  b.insert(b.end(), {1, 0, 1, 0});        // version 1, revision 1
-  Put32(b, 2);                            // partial descriptors
-  b.insert(b.end(), {1, 1, 0x11, 0x00});  // port, device exclusive, I/O 16-bit decode
-  Put32(b, first);
-  Put32(b, 0);
-  Put32(b, length);
-  b.insert(b.end(), {2, 1, 0x01, 0x00});  // interrupt, device exclusive, latched
-  Put32(b, irq);                          // level
-  Put32(b, irq);                          // vector
-  Put32(b, 0xFFFFFFFF);                   // affinity
-  return b;
+  return fixtures::CmList(
+      {fixtures::CmFull({fixtures::CmPort(first, length), fixtures::CmInterrupt(irq, irq)})});
 }
 
 constexpr char kTestEnumerator[] = "HKLM\\SYSTEM\\CurrentControlSet\\Enum\\SFHTEST";

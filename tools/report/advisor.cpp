@@ -106,11 +106,6 @@ std::string Capitalised(std::string text) {
 const char* kWhereSettingsAre =
     "Both settings are in the plugin's settings dialog after pressing \"Advanced >>\".";
 
-// Everything about one setting that the search compares.
-struct Evaluation {
-  Score score;
-};
-
 class NamedEvaluator {
  public:
   NamedEvaluator(const Remote& remote, const RemoteCodes& codes) : remote_(remote), codes_(codes) {
@@ -121,8 +116,6 @@ class NamedEvaluator {
       button_of_press_.push_back(it->second);
     }
   }
-
-  int ButtonCount() const { return static_cast<int>(names_.size()); }
 
   Score Evaluate(Settings settings, std::vector<ButtonSummary>* summaries) const {
     const size_t buttons = names_.size();
@@ -181,7 +174,6 @@ class NamedEvaluator {
   // The codes one press of the button gives with BitMask 0 (every bit), distinct.
   std::vector<std::string> AllBitsCodes(const std::string& button) const {
     std::vector<std::string> out;
-    std::vector<int> delivered;
     for (size_t p = 0; p < remote_.presses.size(); ++p) {
       if (remote_.presses[p].button != button) continue;
       for (const TrainCodes& train : codes_.presses[p]) {
@@ -536,6 +528,7 @@ Advice AdviseUnnamed(const Remote& remote, const RemoteCodes& codes, Settings cu
   // recordings; a log's records carry no time between them, so there the pattern speaks.
   bool timed = false;
   for (const Press& press : remote.presses) timed |= press.trains.size() > 1;
+  bool no_order_helps = false;
   if (alternations > 0 && timed) {
     auto unsteady = [&](Settings s) {
       int count = 0;
@@ -570,6 +563,7 @@ Advice AdviseUnnamed(const Remote& remote, const RemoteCodes& codes, Settings cu
           ", so that only the " + EveryNth(best.command_order) +
           " frame of each sequence is decoded.");
     } else if (best_count > 0) {
+      no_order_helps = true;
       advice.sentences.push_back(
           "Within one press the frames alternate (" + JoinTexts(alternation_example, " ") +
           " ...), and no Command order from 0 to 9 gives every press one code.");
@@ -585,10 +579,9 @@ Advice AdviseUnnamed(const Remote& remote, const RemoteCodes& codes, Settings cu
   }
 
   if (advice.suggested == current) {
-    const bool problem = advice.sentences.size() > 0 &&
-                         advice.sentences.back().find("no Command order") != std::string::npos;
-    advice.verdict = problem ? Advice::Verdict::kNothingHelps : Advice::Verdict::kNothingNeeded;
-    if (!problem && advice.sentences.empty()) {
+    advice.verdict =
+        no_order_helps ? Advice::Verdict::kNothingHelps : Advice::Verdict::kNothingNeeded;
+    if (!no_order_helps && advice.sentences.empty()) {
       advice.sentences.push_back("No toggle bits and no alternating frames: " +
                                  SettingsText(current) + " needs no change.");
     }
@@ -670,10 +663,9 @@ void DeliveredCodes(const std::vector<TrainCodes>& press, Settings settings,
 }
 
 std::vector<ButtonSummary> SummariseButtons(const Remote& remote, const RemoteCodes& codes,
-                                            Settings settings, Score* score) {
+                                            Settings settings) {
   std::vector<ButtonSummary> out;
-  const Score s = NamedEvaluator(remote, codes).Evaluate(settings, &out);
-  if (score != nullptr) *score = s;
+  NamedEvaluator(remote, codes).Evaluate(settings, &out);
   return out;
 }
 

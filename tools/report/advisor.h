@@ -109,7 +109,7 @@ inline Advice Advise(const Remote& remote, Settings current) {
 
 // The sums per button of one setting (named presses).
 std::vector<ButtonSummary> SummariseButtons(const Remote& remote, const RemoteCodes& codes,
-                                            Settings settings, Score* score = nullptr);
+                                            Settings settings);
 
 // The advice as plain text: the remote, the sentences and the sums.
 std::string FormatAdviceText(const Remote& remote, const Advice& advice);

@@ -51,7 +51,6 @@ bool IsMark(const EdgeRecord& edge) {
 
 class Out {
  public:
-  void Raw(std::string_view text) { s_.append(text); }
   Out& operator<<(std::string_view text) {
     s_.append(text);
     return *this;
@@ -161,6 +160,15 @@ std::string AllBitsHex(const DecodeTrace& t) {
   return out.empty() ? "0" : out;
 }
 
+// Intervals the decoder's filter dropped (none unless the train was decoded in full).
+int DroppedCount(const DecodeTrace& t) {
+  int dropped = 0;
+  for (int c = 0; c < t.interval_count; ++c) {
+    dropped += t.drop[static_cast<size_t>(c)] != DecodeTrace::Drop::kKept;
+  }
+  return dropped;
+}
+
 struct TrainFacts {
   const PulseTrain* train = nullptr;
   DecodeTrace trace;
@@ -181,13 +189,9 @@ void DrawTrain(Out& o, const TrainFacts& f) {
   const double total_us = at_us(n);
   const double width = std::ceil(x_of(total_us) + 40.0);
 
-  int dropped = 0;
-  for (int c = 0; c < n && full; ++c)
-    dropped += t.drop[static_cast<size_t>(c)] != DecodeTrace::Drop::kKept;
-
   o << "<svg class=\"wave" << (full ? "" : " ign") << "\" width=\"" << static_cast<int>(width)
     << "\" height=\"" << static_cast<int>(kHeight) << "\" data-intervals=\"" << n
-    << "\" data-dropped=\"" << dropped << "\"";
+    << "\" data-dropped=\"" << DroppedCount(t) << "\"";
   const Thresholds& th = t.thresholds;
   if (full) {
     o << " data-mode=\"" << ModeName(th.Mode) << "\" data-decision-us=\"";
@@ -338,11 +342,7 @@ void WriteTrainFacts(Out& o, const TrainFacts& f, size_t index, size_t count, do
         o << " (<b class=\"code\">" << (f.code.empty() ? "empty" : f.code) << "</b>)";
       break;
     case DecodeTrace::Outcome::kFull: {
-      int dropped = 0;
-      for (int c = 0; c < t.interval_count; ++c) {
-        dropped += t.drop[static_cast<size_t>(c)] != DecodeTrace::Drop::kKept;
-      }
-      o << " (" << dropped << " dropped) · <b>" << ModeName(t.thresholds.Mode) << "</b> · ";
+      o << " (" << DroppedCount(t) << " dropped) · <b>" << ModeName(t.thresholds.Mode) << "</b> · ";
       if (t.thresholds.Mode == CodingMode::kBiPhase) {
         o << "thresholds: mark ";
         o.Num(t.thresholds.MarkSeconds * 1e6, 1) << " µs, space ";

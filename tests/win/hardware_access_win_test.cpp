@@ -388,7 +388,17 @@ void RemoveWin9xDevices() {
 void CheckAsWindows98() {
   win32::Win32Platform win32;
   ASSERT_EQ(win32.platform().platform_id, platform::kPlatformWin32Windows);
-  const std::string vxd = WindowsFolder() + "\\SYSTEM\\TVICHW32.VXD";
+  // Every Windows 98 has the Windows folder's SYSTEM folder; a prefix of the 64-bit-only Wine
+  // has none (it comes with the 16-bit support of the 32-bit Wine), so the machine is made
+  // whole here, and left as it was found.
+  const std::string system = WindowsFolder() + "\\SYSTEM";
+  struct MadeFolder {
+    std::string path;
+    ~MadeFolder() {
+      if (!path.empty()) RemoveDirectoryA(path.c_str());
+    }
+  } const made_system{CreateDirectoryA(system.c_str(), nullptr) ? system : std::string()};
+  const std::string vxd = system + "\\TVICHW32.VXD";
   RemoveDriverInstallation();
   DeleteFileA(vxd.c_str());
   {

@@ -146,6 +146,17 @@ inline bool UnderWine() {
   return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
+// Whether this thread's time-stamp counter reads now reach the handler.
+inline bool CounterFaults() {
+  const int64_t before = Emulated().stats.counter_reads;
+  uint32_t low;
+  uint32_t high;
+  asm volatile("rdtsc" : "=a"(low), "=d"(high));
+  (void)low;
+  (void)high;
+  return Emulated().stats.counter_reads != before;
+}
+
 }  // namespace emulator_detail
 
 class EmulatedPrivilegedInstructions {
@@ -164,7 +175,16 @@ class EmulatedPrivilegedInstructions {
     handler_ = AddVectoredExceptionHandler(1, &emulator_detail::Emulate);
     if (clock == EmulatedClock::kVirtual && handler_ != nullptr && emulator_detail::UnderWine()) {
       state.virtual_clock = true;
-      if (emulator_detail::SetThreadTscMode(2) != 0) state.virtual_clock = false;
+      if (emulator_detail::SetThreadTscMode(2) != 0) {
+        state.virtual_clock = false;
+      } else if (!emulator_detail::CounterFaults()) {
+        // Some virtual machines accept the request but let the counter run on: the
+        // waveform would then stand still while the routine's real counter ends the train.
+        emulator_detail::SetThreadTscMode(1);
+        state.virtual_clock = false;
+      }
+      state.now_ns = start_ns;
+      state.stats = {};
     }
   }
   ~EmulatedPrivilegedInstructions() {

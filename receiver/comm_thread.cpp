@@ -31,8 +31,9 @@ TCommThread::TCommThread(platform::Platform& platform, HostServices& host)
       time_base_(platform.counters, platform.scheduler),
       delivering_event_(platform.scheduler.CreateEvent(/*manual_reset=*/true, false)),
       delivering_(delivering_event_.get()),
-      delivery_(platform.files, host, delivering_),
-      trains_(settings_, *this),
+      delivery_(host, delivering_),
+      service_log_(platform.files),
+      trains_(settings_, *this, &service_log_),
       serial_capture_(std::make_unique<SerialCaptureRun>(SerialCapturePlatform{
           platform.scheduler, platform.serial_ports, platform.message_boxes, &ring0_capture_})),
       usb_capture_(std::make_unique<UsbCaptureRun>(platform.modules, platform.message_boxes)) {
@@ -167,13 +168,13 @@ void TCommThread::Acknowledge(bool running) {
   ack_event_->Set();
 }
 
-void TCommThread::DecodeAndDeliver(const PulseTrain& train) {
-  delivery_.DecodeAndDeliver(train, settings_);
+void TCommThread::Deliver(std::string_view code, const DecodedTrain& /*decoded*/) {
+  delivery_.Deliver(std::string(code));
 }
 
 void TCommThread::Calibrate() {
   time_base_.Calibrate(settings_.AllowRing0);
-  trains_.Train().TicksPerSecond = time_base_.TicksPerSecond;
+  trains_.SetTicksPerSecond(time_base_.TicksPerSecond);
 }
 
 void TCommThread::ApplyPriorityLevel() {

@@ -52,7 +52,10 @@ TrainAction TrainPipeline::EndTrain() {
 TrainAction TrainPipeline::FinishTrain() {
   outlet_.TrainCaptured(train_);
   const TrainAction action = sequence_.FinishTrain(settings_.CommandOrder, outlet_.Open());
-  if (action == TrainAction::kDecode) Decode();
+  if (action == TrainAction::kDecode) {
+    outlet_.TrainAdmitted(train_);
+    Decode();
+  }
   return action;
 }
 

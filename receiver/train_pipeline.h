@@ -64,6 +64,8 @@ class CodeOutlet {
   // Every finished train, empty ones included, before the sequence rule (diagnostics,
   // measurements, tools that collect trains).
   virtual void TrainCaptured(const PulseTrain& /*train*/) {}
+  // Every train the sequence rule admits while Open(), before its decode.
+  virtual void TrainAdmitted(const PulseTrain& /*train*/) {}
 };
 
 class TrainPipeline {

@@ -34,9 +34,10 @@ TCommThread::TCommThread(platform::Platform& platform, HostServices& host)
       delivery_(host, delivering_),
       service_log_(platform.files),
       trains_(settings_, *this, &service_log_),
-      serial_capture_(std::make_unique<SerialCaptureRun>(SerialCapturePlatform{
-          platform.scheduler, platform.serial_ports, platform.message_boxes, &ring0_capture_})),
-      usb_capture_(std::make_unique<UsbCaptureRun>(platform.modules, platform.message_boxes)) {
+      captures_{
+          std::make_unique<SerialCaptureRun>(SerialCapturePlatform{
+              platform.scheduler, platform.serial_ports, platform.message_boxes, &ring0_capture_}),
+          std::make_unique<UsbCaptureRun>(platform.modules, platform.message_boxes)} {
   thread_ = platform_.scheduler.CreateSuspendedThread([this] { Execute(); });
   time_base_.TscAvailable = time_base_.HasTimeStampCounter();
   // The settings start with their own defaults (config) and the train empty.
@@ -85,11 +86,11 @@ ConfigurationOutcome TCommThread::RunConfiguration(ConfigBox& box) {
 }
 
 void TCommThread::SetSerialCapture(std::unique_ptr<CaptureRun> capture) {
-  serial_capture_ = std::move(capture);
+  captures_[static_cast<size_t>(CaptureSource::kSerial)] = std::move(capture);
 }
 
 void TCommThread::SetUsbCapture(std::unique_ptr<CaptureRun> capture) {
-  usb_capture_ = std::move(capture);
+  captures_[static_cast<size_t>(CaptureSource::kUsb)] = std::move(capture);
 }
 
 // --- Host side ----------------------------------------------------------------------------
@@ -186,9 +187,8 @@ void TCommThread::ApplyPriorityLevel() {
   }
 }
 
-CaptureRun& TCommThread::CaptureFor(const std::string& com_name) {
-  // Exactly "USB": a port name in any other spelling is a serial port's name.
-  return com_name == kUsbComName ? *usb_capture_ : *serial_capture_;
+CaptureRun& TCommThread::CaptureFor(const ReceiverSettings& settings) {
+  return *captures_[static_cast<size_t>(CaptureSourceFor(settings))];
 }
 
 void TCommThread::Execute() {
@@ -221,7 +221,7 @@ void TCommThread::Execute() {
     if (Terminated()) break;
     ApplyPriorityLevel();
     keep_interrupts_on_ = settings_.PriorityLevel < kBusyPollingPriorityLevel;
-    CaptureFor(settings_.ComName).Run(Seams());
+    CaptureFor(settings_).Run(Seams());
     if (saved_priority_class_ != 0) {
       platform_.scheduler.SetProcessPriorityClass(saved_priority_class_);
     }

@@ -15,6 +15,7 @@
 // control channel, their clock and the outlet of their train pipeline. Running is written only
 // there; AckEvent is set only there.
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -135,7 +136,7 @@ class TCommThread final : public ControlChannel,
 
   void Execute();
   void ApplyPriorityLevel();
-  CaptureRun& CaptureFor(const std::string& com_name);
+  CaptureRun& CaptureFor(const ReceiverSettings& settings);
   // Host side: numbers and signals one request, then waits for its acknowledgement (or
   // a delivery, or the thread's end); returns Running.
   bool Request(platform::Event& event, std::atomic<uint64_t>& number);
@@ -159,8 +160,8 @@ class TCommThread final : public ControlChannel,
   TrainPipeline trains_;
   bool keep_interrupts_on_ = true;
   uint32_t saved_priority_class_ = 0;
-  std::unique_ptr<CaptureRun> serial_capture_;
-  std::unique_ptr<CaptureRun> usb_capture_;
+  // The capture runs, indexed by CaptureSource.
+  std::array<std::unique_ptr<CaptureRun>, kCaptureSourceCount> captures_;
   std::unique_ptr<platform::Event> terminate_event_;
   std::unique_ptr<platform::Event> start_event_;
   std::unique_ptr<platform::Event> stop_event_;

@@ -71,8 +71,7 @@ struct SerialCapturePlatform {
 void RunSerialCapture(const CaptureSeams& seams, const SerialCapturePlatform& platform,
                       SerialCaptureState& state);
 
-// The serial capture as the receiver thread's capture run for port names (every name
-// but "USB").
+// The serial capture as the receiver thread's capture run for CaptureSource::kSerial.
 class SerialCaptureRun : public CaptureRun {
  public:
   explicit SerialCaptureRun(const SerialCapturePlatform& platform) : platform_(platform) {}

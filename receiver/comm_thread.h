@@ -7,14 +7,16 @@
 // 30 s for the end of the thread). The wait ends at once when the thread has ended, and
 // whenever the receiver thread is delivering a code to the host, or begins to during the
 // wait: a delivery blocked in a call into the host then cannot deadlock with the host
-// thread that serves it. Requests left pending that way are served later in the order
-// the host made them, so that its last request is the one that holds.
+// thread that serves it. Of a start and a stop left pending that way, only the later is
+// served: the host's last request is the one that holds, with no capture torn down and
+// reopened (or opened and closed) for the one it cancelled.
 //
 // Receiver side: the thread body and the capture runs (receiver/capture_run.h), which
 // see this object only through its seams (receiver/capture_seams.h): it is their
-// control channel, their clock and the outlet of their trains. Running is written only
+// control channel, their clock and the outlet of their train pipeline. Running is written only
 // there; AckEvent is set only there.
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -25,6 +27,7 @@
 #include "config/config_box.h"
 #include "config/configuration_cycle.h"
 #include "config/receiver_settings.h"
+#include "decode/service_log.h"
 #include "hwaccess/hardware_driver.h"
 #include "platform/platform.h"
 #include "receiver/capture_run.h"
@@ -49,7 +52,7 @@ PriorityPlan PriorityPlanFor(uint8_t priority_level);
 
 class TCommThread final : public ControlChannel,
                           public CaptureClock,
-                          public TrainOutlet,
+                          public CodeOutlet,
                           public ConfigurableReceiver {
  public:
   // Creates the thread suspended, opens the hardware-access driver, tests the counters and
@@ -111,7 +114,7 @@ class TCommThread final : public ControlChannel,
   // PriorityLevel < 8 at the start of the current capture run (ring-0 capture).
   bool KeepInterruptsOn() const { return keep_interrupts_on_; }
   // CodeBuffer: the last decoded code, re-sent for a repeat frame.
-  std::string_view LastCode() const { return delivery_.LastCode(); }
+  std::string_view LastCode() const { return trains_.LastCode(); }
   // Hands one code to the host with Delivering set, as the decoder's delivery does.
   void Deliver(const std::string& code) { delivery_.Deliver(code); }
 
@@ -129,19 +132,22 @@ class TCommThread final : public ControlChannel,
   // Calibrates for the counter AllowRing0 selects; the train takes the new frequency.
   void Calibrate() override;
   TimeBaseThresholds Thresholds() const override { return time_base_.Thresholds(); }
-  bool PluginOpen() const override { return host_.PluginOpen(); }
-  void DecodeAndDeliver(const PulseTrain& train) override;
+  bool Open() const override { return host_.PluginOpen(); }
+  void Deliver(std::string_view code, const DecodedTrain& decoded) override;
 
   void Execute();
   void ApplyPriorityLevel();
-  CaptureRun& CaptureFor(const std::string& com_name);
+  CaptureRun& CaptureFor(const ReceiverSettings& settings);
   // Host side: numbers and signals one request, then waits for its acknowledgement (or
   // a delivery, or the thread's end); returns Running.
   bool Request(platform::Event& event, std::atomic<uint64_t>& number);
   bool WaitAck(uint64_t request);
   // Receiver side: a start and a stop request may both be pending (the host did not
-  // wait for the first); of the two, the one the host made first is served first.
-  Wake InRequestOrder(Wake taken);
+  // wait for the first, held by a delivery). Only the later one is served, and its
+  // acknowledgement answers both: a stop followed by a start leaves a running capture
+  // running (the port is not closed and opened again, so no press is lost in between),
+  // a start followed by a stop opens nothing.
+  Wake NetRequest(Wake taken);
 
   platform::Platform& platform_;
   HostServices& host_;
@@ -154,11 +160,12 @@ class TCommThread final : public ControlChannel,
   std::atomic<bool> running_{false};
   std::atomic<bool> terminated_{false};
   CodeDelivery delivery_;
-  TrainSink trains_;
+  ServiceLogWriter service_log_;
+  TrainPipeline trains_;
   bool keep_interrupts_on_ = true;
   uint32_t saved_priority_class_ = 0;
-  std::unique_ptr<CaptureRun> serial_capture_;
-  std::unique_ptr<CaptureRun> usb_capture_;
+  // The capture runs, indexed by CaptureSource.
+  std::array<std::unique_ptr<CaptureRun>, kCaptureSourceCount> captures_;
   std::unique_ptr<platform::Event> terminate_event_;
   std::unique_ptr<platform::Event> start_event_;
   std::unique_ptr<platform::Event> stop_event_;

@@ -42,11 +42,10 @@ TEST(RecordedSignals, EveryCodeMatchesTheGoldenFile) {
   ASSERT_EQ(golden.size(), recordings.size());
   int mismatches = 0;
   for (size_t i = 0; i < recordings.size(); ++i) {
-    DecoderState state16;
-    DecoderState state0;
-    const std::string actual =
-        tools::JoinCodes(tools::DecodeRecording(recordings[i], 16, state16)) + "\t" +
-        tools::JoinCodes(tools::DecodeRecording(recordings[i], 0, state0));
+    tools::TrainDecoder decoder16(16);
+    tools::TrainDecoder decoder0(0);
+    const std::string actual = tools::JoinCodes(decoder16.DecodeRecording(recordings[i])) + "\t" +
+                               tools::JoinCodes(decoder0.DecodeRecording(recordings[i]));
     if (actual != golden[i] && ++mismatches <= 20) {
       ADD_FAILURE() << "line " << i + 1 << " " << recordings[i].name << "\n  expected " << golden[i]
                     << "\n  actual   " << actual;
@@ -140,14 +139,60 @@ TEST(RecordedSignals, BundledRemotesGiveOneStableCodePerButton) {
   const auto biphase = tools::ParseMode2(ReadFile(dir + "/biphase_remote.mode2"), errors);
   EXPECT_TRUE(errors.empty());
   ASSERT_EQ(space_coded.size(), 8u);
-  DecoderState state;
+  tools::TrainDecoder decoder(16);
   EXPECT_EQ(space_coded[0].name, "Volume+");
-  EXPECT_EQ(tools::JoinCodes(tools::DecodeRecording(space_coded[0], 16, state)), "F807");
-  EXPECT_EQ(tools::JoinCodes(tools::DecodeRecording(space_coded[2], 16, state)), "18E7");
+  EXPECT_EQ(tools::JoinCodes(decoder.DecodeRecording(space_coded[0])), "F807");
+  EXPECT_EQ(tools::JoinCodes(decoder.DecodeRecording(space_coded[2])), "18E7");
   std::vector<std::string> codes;
-  for (const auto& r : biphase)
-    codes.push_back(tools::JoinCodes(tools::DecodeRecording(r, 16, state)));
+  for (const auto& r : biphase) codes.push_back(tools::JoinCodes(decoder.DecodeRecording(r)));
   EXPECT_EQ(codes, (std::vector<std::string>{"3401", "3402", "3403", "3404"}));
+}
+
+}  // namespace
+}  // namespace sfh56
+
+namespace sfh56 {
+namespace {
+
+// The decoder's trains as text vectors (tests/data/decoder_vectors.txt): each train's
+// code at every BitMask given, and its ShiftCoded; a failing case prints its train.
+TEST(DecoderVectors, EveryTrainGivesItsCodeAtEveryBitMaskGiven) {
+  int cases = 0;
+  for (const std::string& line :
+       Lines(ReadFile(std::string(SFH_TEST_DATA_DIR) + "/decoder_vectors.txt"))) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream fields(line);
+    std::string name;
+    std::string codes;
+    std::string shift;
+    std::string durations;
+    std::getline(fields, name, '\t');
+    std::getline(fields, codes, '\t');
+    std::getline(fields, shift, '\t');
+    std::getline(fields, durations);
+    SCOPED_TRACE(name + "\n  train " + durations);
+    std::vector<double> us;
+    std::istringstream words(durations);
+    for (std::string word; words >> word;) {
+      ASSERT_TRUE(word[0] == (us.size() % 2 == 0 ? '+' : '-')) << "levels alternate from a mark";
+      us.push_back(std::stod(word.substr(1)));
+    }
+    PulseTrain train;
+    ASSERT_TRUE(DurationsToEdges(us, 1e6, 1e9, train, 1'000'000'000));
+    std::istringstream pairs(codes);
+    for (std::string pair; pairs >> pair;) {
+      const size_t equals = pair.find('=');
+      ASSERT_NE(equals, std::string::npos) << pair;
+      const int32_t mask = std::stoi(pair.substr(0, equals));
+      const DecodedTrain decoded = DecodePulseTrain(train, mask);
+      const bool full = decoded.outcome == DecodedTrain::Outcome::kFull;
+      EXPECT_EQ(full ? std::string(decoded.Code()) : "-", pair.substr(equals + 1))
+          << "BitMask " << mask;
+      EXPECT_EQ(!full ? "-" : decoded.shift_coded ? "TRUE" : "FALSE", shift);
+      ++cases;
+    }
+  }
+  EXPECT_GE(cases, 100);
 }
 
 }  // namespace

@@ -319,7 +319,7 @@ TEST(EstimateThreshold, RepeatsCountedInTheStepAfterEndOnThePlaceholder) {
 }
 
 TEST(EstimateThreshold, NoIntervalsGiveFiftySeconds) {
-  IntervalRecord none[1];
+  IntervalRecord none[1]{};
   const Thresholds th = EstimateThreshold(none, 0, -1);
   EXPECT_EQ(th.Mode, CodingMode::kBiPhase);
   EXPECT_DOUBLE_EQ(th.SpaceSeconds, 50.0);

@@ -181,6 +181,7 @@ Source::End SerialSource::Run(PulseSink& sink, std::string& error) {
       CloseDevice();
       return End::kLost;
     }
+    sink.NoChangeBefore(kChangeInHand);
     const int64_t now_ns = MonotonicNs();
     if (ioctl(fd_, TIOCMGET, &bits) != 0 || ioctl(fd_, TIOCGICOUNT, &counts) != 0) {
       error = std::string("the port went away (") + std::strerror(errno) + ")";
@@ -196,6 +197,7 @@ Source::End SerialSource::Run(PulseSink& sink, std::string& error) {
     const bool now_mark = (bits & pin_bit_) == 0;
     if (changes > 0 && now_mark != mark) sink.Edge(now_mark, now_ns);
     mark = now_mark;
+    sink.NoChangeBefore(kNoChangeYet);
   }
   return End::kStopped;
 }

@@ -26,6 +26,11 @@ cmp -s "$WORK/expected" "$WORK/got" || fail "config file: codes differ"
 "$IRDECODE" --bitmask 0 "$WORK/log.txt" > "$WORK/log-check" || fail "irdecode finds the service log wrong"
 [ "$(grep -c logged "$WORK/log-check")" -eq "$(wc -l < "$WORK/expected")" ] || fail "service log: records missing"
 
+# The example configuration that is installed reads, its source replaced.
+"$SFH56D" --config "$DATA/../../daemon/linux/install/sfh56d.conf" --fast \
+  --source "replay:$DATA/biphase_remote.mode2" --lircd-socket "$WORK/socket" 2> "$WORK/err" ||
+  fail "the example configuration: $(cat "$WORK/err")"
+
 # Real time, with repeats counted and names from a code map.
 expected_codes "$DATA/biphase_remote.mode2" > "$WORK/expected"
 printf '# a code map\n3401 ONE grundig\n3402 TWO\n' > "$WORK/codes"

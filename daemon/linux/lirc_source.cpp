@@ -43,6 +43,8 @@ void LircSource::CloseDevice() {
 
 bool LircSource::Open(std::string& error) {
   CloseDevice();
+  uint64_t stops = 0;  // a stop ended the last run, not this one
+  [[maybe_unused]] const ssize_t n = read(stop_fd_, &stops, sizeof stops);
   // A FUSE file stands in for the device in tests: no insistence on a character device.
   fd_ = open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd_ < 0) {

@@ -164,7 +164,9 @@ int RunDaemon(Source& source, TrainInput& input, const RunHooks& hooks) {
       }
     }
     if (hooks.socket != nullptr) hooks.socket->HandlePoll(fds);
+    if (hooks.done && hooks.done()) break;
   }
+  if (hooks.stopped_by_signal != nullptr) *hooks.stopped_by_signal = stop;
   // Stop: every change the source sent goes through, a train in progress is ended and
   // decoded, then the outputs are closed.
   reader.Stop();

@@ -99,6 +99,7 @@ std::string SerialSource::UsbRefusal(const std::string& path) {
 
 bool SerialSource::Open(std::string& error) {
   CloseDevice();
+  stop_.store(false);  // a stop ended the last run, not this one
   if (error = UsbRefusal(path_); !error.empty()) return false;
   fd_ = open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd_ < 0) {
@@ -199,6 +200,7 @@ Source::End SerialSource::Run(PulseSink& sink, std::string& error) {
     mark = now_mark;
     sink.NoChangeBefore(kNoChangeYet);
   }
+  running_.store(false);
   return End::kStopped;
 }
 

@@ -36,6 +36,8 @@ ReplaySource::~ReplaySource() {
 }
 
 bool ReplaySource::Open(std::string& error) {
+  uint64_t stops = 0;  // a stop ended the last run, not this one
+  [[maybe_unused]] const ssize_t n = read(stop_fd_, &stops, sizeof stops);
   if (path_ == "-") return true;
   const int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {

@@ -111,4 +111,30 @@ void PipelineInput::WriteCodeLineAndClose(std::string_view code, bool shift_code
   log_->WriteCodeLineAndClose(code, shift_coded);
 }
 
+void FeedSamples(const uint32_t* samples, size_t count, int64_t now_ns, DurationClock& clock,
+                 PulseSink& sink) {
+  for (size_t i = 0; i < count; ++i) {
+    const uint32_t value = samples[i] & kSampleValueMask;
+    switch (static_cast<SampleType>(samples[i] >> 24)) {
+      case SampleType::kPulse:
+        // A pulse is reported when it ends: it began its length ago.
+        if (!clock.Anchored()) clock.Anchor(now_ns - static_cast<int64_t>(value) * kNsPerUs);
+        clock.Pulse(value);
+        break;
+      case SampleType::kSpace:
+        if (clock.Anchored()) clock.Space(value);
+        break;
+      case SampleType::kTimeout:
+        if (clock.Anchored()) clock.Timeout(value);
+        break;
+      case SampleType::kOverflow:
+        sink.Lost();
+        clock.Unanchor();
+        break;
+      default:  // carrier frequency reports and types of later kernels
+        break;
+    }
+  }
+}
+
 }  // namespace sfh56::daemon

@@ -3,6 +3,7 @@
 // and the few things a device reports besides. Times are nanoseconds of one clock per
 // source (CLOCK_MONOTONIC for live devices, a clock of its own for a fast replay).
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 
@@ -80,5 +81,21 @@ class DurationClock {
   bool started_ = false;
   bool anchored_ = false;
 };
+
+// Kernel IR devices' mode-2 samples: the type in bits 31-24, microseconds in bits 23-0.
+enum class SampleType : uint8_t {
+  kSpace = 0,
+  kPulse = 1,
+  kFrequency = 2,
+  kTimeout = 3,
+  kOverflow = 4
+};
+inline constexpr uint32_t kSampleValueMask = 0x00FFFFFF;
+
+// Hands count samples read at now_ns to sink through clock: pulses and spaces as
+// durations, a time-out as silence, an overflow as lost changes (the clock then starts
+// again from the next pulse); other types are skipped.
+void FeedSamples(const uint32_t* samples, size_t count, int64_t now_ns, DurationClock& clock,
+                 PulseSink& sink);
 
 }  // namespace sfh56::daemon

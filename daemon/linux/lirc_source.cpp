@@ -113,32 +113,7 @@ Source::End LircSource::Run(PulseSink& sink, std::string& error) {
     const ssize_t n = read(fd_, samples, sizeof samples);
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
     if (n <= 0) return lost(n == 0 ? "the device went away" : std::strerror(errno));
-    const size_t count = static_cast<size_t>(n) / sizeof samples[0];
-    for (size_t i = 0; i < count; ++i) {
-      const uint32_t value = samples[i] & LIRC_VALUE_MASK;
-      switch (samples[i] & LIRC_MODE2_MASK) {
-        case LIRC_MODE2_PULSE:
-          // A pulse is reported when it ends: it began its length ago.
-          if (!clock.Anchored())
-            clock.Anchor(MonotonicNs() - static_cast<int64_t>(value) * kNsPerUs);
-          clock.Pulse(value);
-          break;
-        case LIRC_MODE2_SPACE:
-          if (clock.Anchored()) clock.Space(value);
-          break;
-        case LIRC_MODE2_TIMEOUT:
-          if (clock.Anchored()) clock.Timeout(value);
-          break;
-        case LIRC_MODE2_OVERFLOW:
-          // Samples were lost: the train being assembled is dropped, and the clock starts
-          // again from the next pulse.
-          sink.Lost();
-          clock.Unanchor();
-          break;
-        default:  // carrier frequency reports and types of later kernels
-          break;
-      }
-    }
+    FeedSamples(samples, static_cast<size_t>(n) / sizeof samples[0], MonotonicNs(), clock, sink);
   }
 }
 
@@ -148,3 +123,8 @@ void LircSource::Stop() {
 }
 
 }  // namespace sfh56::daemon
+
+static_assert(LIRC_MODE2_PULSE >> 24 == static_cast<int>(sfh56::daemon::SampleType::kPulse));
+static_assert(LIRC_MODE2_TIMEOUT >> 24 == static_cast<int>(sfh56::daemon::SampleType::kTimeout));
+static_assert(LIRC_MODE2_OVERFLOW >> 24 == static_cast<int>(sfh56::daemon::SampleType::kOverflow));
+static_assert(LIRC_VALUE_MASK == sfh56::daemon::kSampleValueMask);

@@ -11,7 +11,8 @@
 //   or library cannot be used (after showing its message); it then returns at once.
 // - While capturing it waits with control.Wait (beside its own device object, if any)
 //   and answers every request with AnswerRequest, the common answer for all paths.
-// - Every finished train goes to trains.Finish(); a kEndThread answer ends the thread.
+// - Every train goes into the train pipeline (seams.trains); a kEndThread answer ends
+//   the thread.
 // - It returns when a stop request or termination ends it, having closed what it opened.
 //   The thread body restores the process priority class afterwards in every case.
 

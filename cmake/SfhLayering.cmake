@@ -7,7 +7,8 @@ file(GLOB_RECURSE sfh_layered_sources CONFIGURE_DEPENDS
      ${CMAKE_SOURCE_DIR}/config/*.h ${CMAKE_SOURCE_DIR}/config/*.cpp
      ${CMAKE_SOURCE_DIR}/hwaccess/*.h ${CMAKE_SOURCE_DIR}/hwaccess/*.cpp
      ${CMAKE_SOURCE_DIR}/receiver/*.h ${CMAKE_SOURCE_DIR}/receiver/*.cpp
-     ${CMAKE_SOURCE_DIR}/host/*.h ${CMAKE_SOURCE_DIR}/host/*.cpp)
+     ${CMAKE_SOURCE_DIR}/host/*.h ${CMAKE_SOURCE_DIR}/host/*.cpp
+     ${CMAKE_SOURCE_DIR}/daemon/*.h ${CMAKE_SOURCE_DIR}/daemon/*.cpp)
 set(sfh_layering_stamp ${CMAKE_BINARY_DIR}/layering.stamp)
 add_custom_command(
   OUTPUT ${sfh_layering_stamp}

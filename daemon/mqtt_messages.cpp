@@ -242,17 +242,20 @@ bool UnnamedCodeRule::Seen(const std::string& code, Clock::time_point now) {
   auto last = last_seen_.find(code);
   if (last != last_seen_.end() && now - last->second <= kWindow) {
     last_seen_.erase(last);
-    if (announced_.size() < kMaxTracked) announced_.emplace(code, true);
+    if (announced_.size() < kMaxTracked) announced_.insert(code);
     return true;
   }
   // A flood of different one-off codes (a noisy receiver) must not grow memory without end:
   // forget the sightings that can no longer complete a pair, then the oldest ones.
   if (last_seen_.size() >= kMaxTracked) {
     std::erase_if(last_seen_, [&](const auto& entry) { return now - entry.second > kWindow; });
-    while (last_seen_.size() >= kMaxTracked) {
-      auto oldest = std::min_element(last_seen_.begin(), last_seen_.end(),
-                                     [](auto& a, auto& b) { return a.second < b.second; });
-      last_seen_.erase(oldest);
+    if (last_seen_.size() >= kMaxTracked) {
+      std::vector<Clock::time_point> times;
+      for (const auto& entry : last_seen_) times.push_back(entry.second);
+      auto quarter = times.begin() + static_cast<std::ptrdiff_t>(times.size() / 4);
+      std::nth_element(times.begin(), quarter, times.end());
+      Clock::time_point limit = *quarter;
+      std::erase_if(last_seen_, [&](const auto& entry) { return entry.second <= limit; });
     }
   }
   last_seen_[code] = now;

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace sfh56::mqtt {
@@ -105,7 +106,7 @@ class UnnamedCodeRule {
 
  private:
   std::unordered_map<std::string, Clock::time_point> last_seen_;
-  std::unordered_map<std::string, bool> announced_;
+  std::unordered_set<std::string> announced_;
 };
 
 // Codes kept while the broker is unreachable: at most kMaxCodes, none older than kMaxAge at

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <utility>
 
-namespace sfh56::mqtt {
+namespace sfh56::daemon::mqtt {
 
 namespace {
 
@@ -294,4 +294,4 @@ std::chrono::seconds ReconnectDelay(int failures) {
   return std::min(kLongest, std::chrono::seconds{1 << (failures - 1)});
 }
 
-}  // namespace sfh56::mqtt
+}  // namespace sfh56::daemon::mqtt

@@ -15,7 +15,7 @@
 #include <unordered_set>
 #include <vector>
 
-namespace sfh56::mqtt {
+namespace sfh56::daemon::mqtt {
 
 using Clock = std::chrono::steady_clock;
 
@@ -135,4 +135,4 @@ class OfflineBuffer {
 // The pause after `failures` failed connection attempts in a row: 1, 2, 4, 8, 16, then 30 s.
 std::chrono::seconds ReconnectDelay(int failures);
 
-}  // namespace sfh56::mqtt
+}  // namespace sfh56::daemon::mqtt

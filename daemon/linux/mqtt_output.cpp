@@ -19,7 +19,7 @@
 
 #include "common/identity.h"
 
-namespace sfh56 {
+namespace sfh56::daemon {
 
 namespace {
 
@@ -511,4 +511,4 @@ void MqttOutput::SetButtons(std::vector<std::string> buttons) {
   state_->Wake();
 }
 
-}  // namespace sfh56
+}  // namespace sfh56::daemon

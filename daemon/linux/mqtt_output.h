@@ -17,7 +17,7 @@
 
 #include "daemon/mqtt_messages.h"
 
-namespace sfh56 {
+namespace sfh56::daemon {
 
 struct MqttSettings {
   mqtt::BrokerAddress broker;
@@ -69,4 +69,4 @@ class MqttOutput {
   std::thread thread_;
 };
 
-}  // namespace sfh56
+}  // namespace sfh56::daemon

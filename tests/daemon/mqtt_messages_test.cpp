@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-namespace sfh56::mqtt {
+namespace sfh56::daemon::mqtt {
 namespace {
 
 using std::chrono::milliseconds;
@@ -189,4 +189,4 @@ TEST(MqttMessages, ReconnectPausesGrowToThirtySeconds) {
 }
 
 }  // namespace
-}  // namespace sfh56::mqtt
+}  // namespace sfh56::daemon::mqtt

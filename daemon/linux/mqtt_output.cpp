@@ -30,8 +30,8 @@ constexpr int kQos = 1;
 // Codes waiting for the output's thread. It takes them at once, so the bound only matters
 // when that thread is stuck in a connection attempt (a slow DNS answer, a TLS handshake).
 constexpr std::size_t kMaxQueued = 1000;
-constexpr auto kStopWait = std::chrono::milliseconds(1500);
-constexpr auto kAckWait = std::chrono::milliseconds(1000);
+constexpr auto kStopWait = std::chrono::milliseconds(700);
+constexpr auto kAckWait = std::chrono::milliseconds(500);
 constexpr char kSystemCertificates[] = "/etc/ssl/certs";
 
 std::once_flag library_initialised;

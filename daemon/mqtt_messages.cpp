@@ -263,18 +263,20 @@ bool UnnamedCodeRule::Seen(const std::string& code, Clock::time_point now) {
 }
 
 void OfflineBuffer::Push(Clock::time_point when, std::vector<Message> messages) {
-  if (entries_.size() >= kMaxCodes) {
+  auto later = std::upper_bound(entries_.begin(), entries_.end(), when,
+                                [](Clock::time_point t, const Entry& e) { return t < e.when; });
+  entries_.insert(later, {when, std::move(messages)});
+  if (entries_.size() > kMaxCodes) {
     entries_.pop_front();
     ++dropped_;
   }
-  entries_.push_back({when, std::move(messages)});
 }
 
-std::vector<std::vector<Message>> OfflineBuffer::Take(Clock::time_point now) {
-  std::vector<std::vector<Message>> fresh;
+std::vector<OfflineBuffer::Entry> OfflineBuffer::Take(Clock::time_point now) {
+  std::vector<Entry> fresh;
   for (auto& entry : entries_) {
     if (now - entry.when <= kMaxAge) {
-      fresh.push_back(std::move(entry.messages));
+      fresh.push_back(std::move(entry));
     } else {
       ++dropped_;
     }

@@ -116,18 +116,21 @@ class OfflineBuffer {
   static constexpr std::size_t kMaxCodes = 100;
   static constexpr std::chrono::seconds kMaxAge{10};
 
+  struct Entry {
+    Clock::time_point when;  // when the code was decoded
+    std::vector<Message> messages;
+  };
+
+  // Kept in the order of `when`, also for a code that comes back from a connection that
+  // ended before the broker acknowledged it; beyond kMaxCodes the oldest is dropped.
   void Push(Clock::time_point when, std::vector<Message> messages);
   // The entries still young enough at now, oldest first; the buffer is empty afterwards.
-  std::vector<std::vector<Message>> Take(Clock::time_point now);
+  std::vector<Entry> Take(Clock::time_point now);
   std::size_t Size() const { return entries_.size(); }
   // Codes dropped (too many, or too old) since the last call.
   std::size_t TakeDropped();
 
  private:
-  struct Entry {
-    Clock::time_point when;
-    std::vector<Message> messages;
-  };
   std::deque<Entry> entries_;
   std::size_t dropped_ = 0;
 };

@@ -12,6 +12,7 @@
 #include <deque>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -138,14 +139,22 @@ struct MqttOutput::State {
   // The output thread's own.
   mosquitto* mosq = nullptr;
   Link link = Link::kIdle;
-  bool attempted = false;
   bool just_connected = false;
   int failures = 0;
   Clock::time_point next_attempt{};
   std::string failure;           // why the current attempt or connection ended
   std::string reported_failure;  // the last failure told to the user
   std::string library_error;     // libmosquitto's last error line (TLS details)
-  int unacked = 0;
+  // Every message handed to the client until the broker acknowledges it, by message id. The
+  // client of a connection that ended is thrown away with its queues: the code messages
+  // among these go back to the offline buffer, to be sent again on the next connection.
+  struct InFlight {
+    uint64_t code_number = 0;  // 0: not a code (availability, a trigger), sent anew anyway
+    Clock::time_point when;
+    mqtt::Message message;
+  };
+  std::map<int, InFlight> in_flight;
+  uint64_t codes_handled = 0;
   std::set<std::string> buttons;
   std::set<std::string> withdrawn;  // removed buttons whose triggers are still to be emptied
   std::set<std::string> unnamed_triggers;
@@ -188,12 +197,23 @@ struct MqttOutput::State {
     }
   }
 
-  bool Send(const mqtt::Message& message) {
-    int rc = mosquitto_publish(mosq, nullptr, message.topic.c_str(),
+  bool Send(const mqtt::Message& message, uint64_t code_number = 0, Clock::time_point when = {}) {
+    int mid = 0;
+    int rc = mosquitto_publish(mosq, &mid, message.topic.c_str(),
                                static_cast<int>(message.payload.size()), message.payload.data(),
                                kQos, message.retain);
-    if (rc == MOSQ_ERR_SUCCESS) ++unacked;
-    return rc == MOSQ_ERR_SUCCESS;
+    if (rc != MOSQ_ERR_SUCCESS) return false;
+    in_flight[mid] = {code_number, when, message};
+    return true;
+  }
+
+  // Publishes one code's messages; what cannot be handed to the client is kept.
+  void SendCode(uint64_t number, Clock::time_point when, std::vector<mqtt::Message> messages) {
+    std::vector<mqtt::Message> unsent;
+    for (auto& message : messages) {
+      if (link != Link::kReady || !Send(message, number, when)) unsent.push_back(message);
+    }
+    if (!unsent.empty()) offline.Push(when, std::move(unsent));
   }
 
   void SendTrigger(const std::string& action) {
@@ -210,15 +230,7 @@ struct MqttOutput::State {
       unnamed_triggers.insert(code.code);
       if (link == Link::kReady) SendTrigger(code.code);
     }
-    if (link == Link::kReady) {
-      std::vector<mqtt::Message> unsent;
-      for (const auto& message : messages) {
-        if (!Send(message)) unsent.push_back(message);
-      }
-      if (unsent.empty()) return;
-      messages = std::move(unsent);
-    }
-    offline.Push(when, std::move(messages));
+    SendCode(++codes_handled, when, std::move(messages));
   }
 
   void HandleButtons(std::vector<std::string> names) {
@@ -271,15 +283,30 @@ struct MqttOutput::State {
     }
   }
 
+  // Each attempt has a client of its own: nothing of an earlier connection is sent twice
+  // behind the output's back.
   void Attempt() {
     failure.clear();
     library_error.clear();
-    int rc = attempted ? mosquitto_reconnect(mosq)
-                       : mosquitto_connect(mosq, settings.broker.host.c_str(), settings.broker.port,
-                                           kKeepAliveSeconds);
+    std::string client_id = "sfh56d-" + settings.device_id;
+    mosq = mosquitto_new(client_id.c_str(), true, this);
+    if (!mosq) {
+      Failed("cannot create the MQTT client: " + std::string(std::strerror(errno)));
+      return;
+    }
+    std::string problem = Configure();
+    if (!problem.empty()) {
+      mosquitto_destroy(mosq);
+      mosq = nullptr;
+      Failed("cannot set up the MQTT client: " + problem);
+      return;
+    }
+    int rc = mosquitto_connect(mosq, settings.broker.host.c_str(), settings.broker.port,
+                               kKeepAliveSeconds);
     int error_number = errno;
-    attempted = true;
     if (rc != MOSQ_ERR_SUCCESS) {
+      mosquitto_destroy(mosq);
+      mosq = nullptr;
       Failed("cannot connect to the broker " + where + ": " + Describe(rc, error_number));
     } else {
       link = Link::kConnecting;
@@ -299,8 +326,9 @@ struct MqttOutput::State {
       for (const auto& name : buttons) SendTrigger(name);
       for (const auto& code : unnamed_triggers) SendTrigger(code);
     }
-    for (const auto& messages : offline.Take(Clock::now())) {
-      for (const auto& message : messages) Send(message);
+    auto now = Clock::now();
+    for (auto& kept : offline.Take(now)) {
+      SendCode(++codes_handled, kept.when, std::move(kept.messages));
     }
     if (auto dropped = offline.TakeDropped(); dropped > 0) {
       Say("mqtt: " + std::to_string(dropped) +
@@ -339,6 +367,18 @@ struct MqttOutput::State {
   }
 
   void ConnectionEnded() {
+    // Unacknowledged code messages, grouped back into their codes, in order.
+    std::map<uint64_t, std::pair<Clock::time_point, std::vector<mqtt::Message>>> codes;
+    for (auto& [mid, sent] : in_flight) {
+      if (sent.code_number == 0) continue;
+      auto& code = codes[sent.code_number];
+      code.first = sent.when;
+      code.second.push_back(std::move(sent.message));
+    }
+    in_flight.clear();
+    for (auto& [number, code] : codes) offline.Push(code.first, std::move(code.second));
+    mosquitto_destroy(mosq);
+    mosq = nullptr;
     bool was_ready = link == Link::kReady;
     std::string reason = failure.empty() ? "the connection closed" : failure;
     if (was_ready) {
@@ -353,18 +393,23 @@ struct MqttOutput::State {
     if (link == Link::kReady) {
       Send({topics.availability, mqtt::kOffline, true});
       auto deadline = Clock::now() + kAckWait;
-      while (unacked > 0 && mosquitto_socket(mosq) >= 0 && Clock::now() < deadline) {
+      while (!in_flight.empty() && mosquitto_socket(mosq) >= 0 && Clock::now() < deadline) {
         Service(deadline - Clock::now());
       }
       mosquitto_disconnect(mosq);
       if (mosquitto_socket(mosq) >= 0) mosquitto_loop_write(mosq, 1);
-    } else if (offline.Size() > 0) {
-      Say("mqtt: " + std::to_string(offline.Size()) +
-          " codes not sent: the broker was unreachable at exit");
+    }
+    std::set<uint64_t> unacknowledged;
+    for (const auto& [mid, sent] : in_flight) {
+      if (sent.code_number != 0) unacknowledged.insert(sent.code_number);
+    }
+    if (auto lost = offline.Size() + unacknowledged.size(); lost > 0) {
+      Say("mqtt: " + std::to_string(lost) + " codes not sent: the broker was unreachable at exit");
     }
   }
 
-  bool Configure() {
+  // Empty, or why the client cannot be set up.
+  std::string Configure() {
     mosquitto_int_option(mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
     mosquitto_int_option(mosq, MOSQ_OPT_TCP_NODELAY, 1);
     int rc = mosquitto_will_set(mosq, topics.availability.c_str(),
@@ -380,10 +425,7 @@ struct MqttOutput::State {
                : mosquitto_tls_set(mosq, settings.ca_file.c_str(), nullptr, nullptr, nullptr,
                                    nullptr);
     }
-    if (rc != MOSQ_ERR_SUCCESS) {
-      Say("mqtt: cannot set up the MQTT client: " + Describe(rc, errno));
-      return false;
-    }
+    if (rc != MOSQ_ERR_SUCCESS) return Describe(rc, errno);
     mosquitto_connect_callback_set(mosq, [](mosquitto*, void* self, int result) {
       auto* state = static_cast<State*>(self);
       if (result == 0) {
@@ -402,41 +444,36 @@ struct MqttOutput::State {
         state->failure = state->Describe(result, error_number);
       }
     });
-    mosquitto_publish_callback_set(
-        mosq, [](mosquitto*, void* self, int) { --static_cast<State*>(self)->unacked; });
+    mosquitto_publish_callback_set(mosq, [](mosquitto*, void* self, int mid) {
+      static_cast<State*>(self)->in_flight.erase(mid);
+    });
     mosquitto_log_callback_set(mosq, [](mosquitto*, void* self, int level, const char* text) {
       if (level == MOSQ_LOG_ERR && text) static_cast<State*>(self)->library_error = text;
     });
-    return true;
+    return {};
   }
 
   void Run() {
-    std::string client_id = "sfh56d-" + settings.device_id;
-    mosq = mosquitto_new(client_id.c_str(), true, this);
-    if (!mosq) {
-      Say("mqtt: cannot create the MQTT client: " + std::string(std::strerror(errno)));
-    } else if (Configure()) {
-      while (!Drain()) {
-        if (link == Link::kIdle) {
-          auto now = Clock::now();
-          if (now >= next_attempt) {
-            Attempt();
-          } else {
-            pollfd wake = {wake_fd, POLLIN, 0};
-            if (poll(&wake, 1, Milliseconds(next_attempt - now)) > 0) {
-              uint64_t count;
-              [[maybe_unused]] auto got = read(wake_fd, &count, sizeof count);
-            }
+    while (!Drain()) {
+      if (link == Link::kIdle) {
+        auto now = Clock::now();
+        if (now >= next_attempt) {
+          Attempt();
+        } else {
+          pollfd wake = {wake_fd, POLLIN, 0};
+          if (poll(&wake, 1, Milliseconds(next_attempt - now)) > 0) {
+            uint64_t count;
+            [[maybe_unused]] auto got = read(wake_fd, &count, sizeof count);
           }
-          continue;
         }
-        Service(link == Link::kReady ? std::chrono::seconds(kKeepAliveSeconds / 2)
-                                     : std::chrono::seconds(1));
-        if (mosquitto_socket(mosq) < 0) ConnectionEnded();
+        continue;
       }
-      Drain();
-      Shutdown();
+      Service(link == Link::kReady ? std::chrono::seconds(kKeepAliveSeconds / 2)
+                                   : std::chrono::seconds(1));
+      if (mosquitto_socket(mosq) < 0) ConnectionEnded();
     }
+    Drain();
+    Shutdown();
     if (mosq) mosquitto_destroy(mosq);
     mosq = nullptr;
     std::lock_guard lock(mutex);

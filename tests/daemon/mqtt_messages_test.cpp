@@ -174,11 +174,20 @@ TEST(MqttMessages, OfflineBufferKeepsTheLastHundredCodesOfTenSeconds) {
     auto last = start + milliseconds((c.codes - 1) * c.every_ms);
     auto kept = buffer.Take(last + milliseconds(c.taken_after_last_ms));
     ASSERT_EQ(kept.size(), c.kept) << c.codes << " codes";
-    EXPECT_EQ(kept.empty() ? "" : kept.front()[0].payload, c.first_kept);
+    EXPECT_EQ(kept.empty() ? "" : kept.front().messages[0].payload, c.first_kept);
     EXPECT_EQ(buffer.TakeDropped(), static_cast<std::size_t>(c.codes) - c.kept);
     EXPECT_EQ(buffer.TakeDropped(), 0u);
     EXPECT_EQ(buffer.Size(), 0u);
   }
+  // A code that comes back from a connection that ended unacknowledged goes before the
+  // codes decoded after it.
+  OfflineBuffer buffer;
+  Clock::time_point start{};
+  for (int ms : {300, 100, 200, 0})
+    buffer.Push(start + milliseconds(ms), {{"t", std::to_string(ms)}});
+  std::string order;
+  for (const auto& kept : buffer.Take(start + seconds(1))) order += kept.messages[0].payload + " ";
+  EXPECT_EQ(order, "0 100 200 300 ");
 }
 
 TEST(MqttMessages, ReconnectPausesGrowToThirtySeconds) {

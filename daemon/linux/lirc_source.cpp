@@ -1,0 +1,145 @@
+#include "daemon/linux/lirc_source.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <linux/lirc.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+namespace sfh56::daemon {
+namespace {
+
+int64_t MonotonicNs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+constexpr size_t kSamplesPerRead = 512;
+
+}  // namespace
+
+LircSource::LircSource(std::string path)
+    : path_(std::move(path)), stop_fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+  if (stop_fd_ < 0) throw std::runtime_error("eventfd failed");
+}
+
+LircSource::~LircSource() {
+  CloseDevice();
+  close(stop_fd_);
+}
+
+void LircSource::CloseDevice() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+}
+
+bool LircSource::Open(std::string& error) {
+  CloseDevice();
+  // A FUSE file stands in for the device in tests: no insistence on a character device.
+  fd_ = open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd_ < 0) {
+    error = path_ + ": " + std::strerror(errno) +
+            (errno == EACCES ? " (is the user in the device's group?)" : "");
+    return false;
+  }
+  uint32_t features = 0;
+  if (ioctl(fd_, LIRC_GET_FEATURES, &features) != 0) {
+    error = path_ + ": not a kernel IR device (LIRC_GET_FEATURES: " + std::strerror(errno) + ")";
+    CloseDevice();
+    return false;
+  }
+  if ((features & LIRC_CAN_REC_MODE2) == 0) {
+    error = path_ + ": this device cannot receive raw pulses (no mode-2 receive)";
+    CloseDevice();
+    return false;
+  }
+  uint32_t mode = LIRC_MODE_MODE2;
+  if (ioctl(fd_, LIRC_SET_REC_MODE, &mode) != 0) {
+    error = path_ + ": mode-2 receive refused (" + std::string(std::strerror(errno)) + ")";
+    CloseDevice();
+    return false;
+  }
+  // The time-out ends trains; a driver that allows none keeps its own (125 ms by
+  // default), which only delays the codes.
+  timeout_us_ = 0;
+  uint32_t low = 0;
+  uint32_t high = 0;
+  if (ioctl(fd_, LIRC_GET_MIN_TIMEOUT, &low) == 0 && ioctl(fd_, LIRC_GET_MAX_TIMEOUT, &high) == 0 &&
+      low <= high) {
+    uint32_t wanted = std::clamp(kWantedTimeoutUs, low, high);
+    if (ioctl(fd_, LIRC_SET_REC_TIMEOUT, &wanted) == 0) timeout_us_ = wanted;
+  }
+  return true;
+}
+
+Source::End LircSource::Run(PulseSink& sink, std::string& error) {
+  DurationClock clock(sink);
+  uint32_t samples[kSamplesPerRead];
+  for (;;) {
+    pollfd fds[2] = {{fd_, POLLIN, 0}, {stop_fd_, POLLIN, 0}};
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      error = std::string("poll: ") + std::strerror(errno);
+      return End::kLost;
+    }
+    if (fds[1].revents != 0) {
+      uint64_t count = 0;
+      [[maybe_unused]] const ssize_t n = read(stop_fd_, &count, sizeof count);
+      return End::kStopped;
+    }
+    if ((fds[0].revents & (POLLERR | POLLNVAL)) != 0) {
+      error = "the device went away";
+      CloseDevice();
+      return End::kLost;
+    }
+    // A read must ask for whole samples; the kernel returns whole samples.
+    const ssize_t n = read(fd_, samples, sizeof samples);
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+    if (n <= 0) {
+      error = n == 0 ? std::string("the device went away") : std::string(std::strerror(errno));
+      CloseDevice();
+      return End::kLost;
+    }
+    const size_t count = static_cast<size_t>(n) / sizeof samples[0];
+    for (size_t i = 0; i < count; ++i) {
+      const uint32_t value = samples[i] & LIRC_VALUE_MASK;
+      switch (samples[i] & LIRC_MODE2_MASK) {
+        case LIRC_MODE2_PULSE:
+          // A pulse is reported when it ends: it began its length ago.
+          if (!clock.Anchored())
+            clock.Anchor(MonotonicNs() - static_cast<int64_t>(value) * kNsPerUs);
+          clock.Pulse(value);
+          break;
+        case LIRC_MODE2_SPACE:
+          if (clock.Anchored()) clock.Space(value);
+          break;
+        case LIRC_MODE2_TIMEOUT:
+          if (clock.Anchored()) clock.Timeout(value);
+          break;
+        case LIRC_MODE2_OVERFLOW:
+          // Samples were lost: the train being assembled is dropped, and the clock starts
+          // again from the next pulse.
+          sink.Lost();
+          clock.Unanchor();
+          break;
+        default:  // carrier frequency reports and types of later kernels
+          break;
+      }
+    }
+  }
+}
+
+void LircSource::Stop() {
+  const uint64_t one = 1;
+  [[maybe_unused]] const ssize_t n = write(stop_fd_, &one, sizeof one);
+}
+
+}  // namespace sfh56::daemon

@@ -1,0 +1,72 @@
+#pragma once
+// What a capture source hands the daemon: the receiver line's changes with their times,
+// and the few things a device reports besides. Times are nanoseconds of one clock per
+// source (CLOCK_MONOTONIC for live devices, a clock of its own for a fast replay).
+
+#include <cstdint>
+#include <optional>
+
+#include "common/pulse_train.h"
+
+namespace sfh56::daemon {
+
+inline constexpr int64_t kNsPerUs = 1000;
+inline constexpr int64_t kNsPerMs = 1000000;
+inline constexpr double kNsTicksPerSecond = 1e9;
+
+class PulseSink {
+ public:
+  virtual ~PulseSink() = default;
+  // The line changed at at_ns: to a mark (the demodulator sees carrier) or to a space.
+  virtual void Edge(bool mark, int64_t at_ns) = 0;
+  // The line has not changed up to until_ns (a device's time-out, the end of a replay).
+  virtual void Quiet(int64_t until_ns) = 0;
+  // Changes were lost (a device's overflow, edges missed between two waits): the train
+  // being assembled, or the next one if none is, must not be decoded.
+  virtual void Lost() = 0;
+  // A train assembled elsewhere (a service log or an edge line being replayed).
+  virtual void Captured(const PulseTrain& train) = 0;
+};
+
+// A PulseSink that assembles trains and keeps time: the daemon's run loop asks it when
+// the line's silence ends something, and ends a train in progress when it stops.
+class TrainInput : public PulseSink {
+ public:
+  // When Quiet must be called next on the daemon's clock; nothing while the line idles.
+  virtual std::optional<int64_t> Deadline() const = 0;
+  // Ends a train in progress as if the line had gone quiet.
+  virtual void Flush() = 0;
+};
+
+// Pulse and space durations, as kernel devices report them, turned into edges: a pulse
+// arrives when it has ended, so both its edges are known at once; a space only moves
+// the clock on. A time-out says how long the line has been quiet after the last pulse.
+class DurationClock {
+ public:
+  explicit DurationClock(PulseSink& sink) : sink_(sink) {}
+
+  bool Anchored() const { return anchored_; }
+  // Where the clock stands: the end of the last duration. A new anchor never moves it
+  // back, so a train's edges stay in order after an overflow or a reopen.
+  void Anchor(int64_t at_ns) {
+    cursor_ns_ = anchored_ && at_ns < cursor_ns_ ? cursor_ns_ : at_ns;
+    anchored_ = true;
+  }
+  void Unanchor() { anchored_ = false; }
+  int64_t CursorNs() const { return cursor_ns_; }
+
+  void Pulse(uint32_t us) {
+    sink_.Edge(true, cursor_ns_);
+    cursor_ns_ += static_cast<int64_t>(us) * kNsPerUs;
+    sink_.Edge(false, cursor_ns_);
+  }
+  void Space(uint32_t us) { cursor_ns_ += static_cast<int64_t>(us) * kNsPerUs; }
+  void Timeout(uint32_t us) { sink_.Quiet(cursor_ns_ + static_cast<int64_t>(us) * kNsPerUs); }
+
+ private:
+  PulseSink& sink_;
+  int64_t cursor_ns_ = 0;
+  bool anchored_ = false;
+};
+
+}  // namespace sfh56::daemon

@@ -1,0 +1,42 @@
+#pragma once
+// replay:FILE or replay:- (standard input): any file irdecode reads, played as the
+// receiver line would carry it. Recordings are played one after another with a pause
+// longer than the sequence time-out between them, in real time or, with --fast, as
+// fast as possible on the replay's own clock; captured trains (edge lines, service
+// logs) go to the decoder as they are.
+
+#include <condition_variable>
+#include <mutex>
+#include <string>
+
+#include "daemon/source.h"
+
+namespace sfh56::daemon {
+
+inline constexpr int64_t kReplayPauseNs = 600 * kNsPerMs;
+
+class ReplaySource : public Source {
+ public:
+  ReplaySource(std::string path, bool fast) : path_(std::move(path)), fast_(fast) {}
+
+  bool Open(std::string& error) override;
+  End Run(PulseSink& sink, std::string& error) override;
+  void Stop() override;
+  bool OwnClock() const override { return fast_; }
+  std::string Name() const override { return "replay:" + path_; }
+
+  // The input could not be read or held nothing to play.
+  bool Failed() const { return failed_; }
+
+ private:
+  // Real time: waits until at_ns on CLOCK_MONOTONIC; false when stopped.
+  bool WaitUntil(int64_t at_ns);
+  std::string path_;
+  bool fast_;
+  bool failed_ = false;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stop_ = false;
+};
+
+}  // namespace sfh56::daemon

@@ -26,6 +26,17 @@ inline constexpr char kDefaultDiscoveryPrefix[] = "homeassistant";
 inline constexpr char kOnline[] = "online";
 inline constexpr char kOffline[] = "offline";
 
+// The MQTT options of the command line and the config file, as given.
+struct MqttOptions {
+  std::string url;  // empty: no MQTT
+  std::string password_file;
+  std::string ca_file;
+  std::string topic_prefix = kDefaultTopicPrefix;
+  std::string device_id;  // empty: the host name
+  std::string discovery_prefix = kDefaultDiscoveryPrefix;
+  bool no_discovery = false;
+};
+
 // mqtt://[USER@]HOST[:PORT] or mqtts://[USER@]HOST[:PORT]; HOST may be an IPv6 address in
 // brackets. A password in the address is refused: it would be visible in the process list.
 struct BrokerAddress {

@@ -106,7 +106,7 @@ void PulsePipeline::Finish(const PulseTrain& train, bool lost) {
                : static_cast<int64_t>(static_cast<double>(ticks) / train.TicksPerSecond * 1e9);
   };
   outlet_.OnTrainCode(result.code, count > 0 ? ns(train.Edges[0].Timestamp) : 0,
-                      count > 0 ? ns(train.Edges[count - 1].Timestamp) : 0);
+                      count > 0 ? ns(train.Edges[count - 1].Timestamp) : 0, result.shift_coded);
 }
 
 }  // namespace sfh56::daemon

@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "common/identity.h"
+#include "daemon/code_map.h"
 
 namespace sfh56::daemon {
 
@@ -58,7 +59,7 @@ int Milliseconds(Clock::duration duration) {
 
 }  // namespace
 
-std::optional<MqttSettings> MakeMqttSettings(const MqttOptionTexts& texts, std::string& error) {
+std::optional<MqttSettings> MakeMqttSettings(const mqtt::MqttOptions& texts, std::string& error) {
   MqttSettings settings;
   auto broker = mqtt::ParseBrokerAddress(texts.url, error);
   if (!broker) return std::nullopt;
@@ -106,7 +107,7 @@ std::optional<MqttSettings> MakeMqttSettings(const MqttOptionTexts& texts, std::
   }
   settings.topic_prefix = texts.topic_prefix;
   settings.discovery_prefix = texts.discovery_prefix;
-  settings.discovery = texts.discovery;
+  settings.discovery = !texts.no_discovery;
   return settings;
 }
 
@@ -537,6 +538,16 @@ void MqttOutput::Publish(mqtt::Code code) {
     state_->queue.push_back({when, std::move(code), std::nullopt});
   }
   state_->Wake();
+}
+
+void MqttOutput::OnCode(const CodeEvent& event) {
+  mqtt::Code code{event.code, static_cast<unsigned>(event.repeat), event.name, event.remote,
+                  event.shift_coded};
+  if (event.name == "CODE_" + event.code && event.remote == kDefaultRemote) {
+    code.name.clear();
+    code.remote.clear();
+  }
+  Publish(std::move(code));
 }
 
 void MqttOutput::SetButtons(std::vector<std::string> buttons) {

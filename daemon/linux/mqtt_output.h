@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "daemon/code_output.h"
 #include "daemon/mqtt_messages.h"
 
 namespace sfh56::daemon {
@@ -29,21 +30,12 @@ struct MqttSettings {
   bool discovery = true;
 };
 
-// The settings from the command line's texts: the address parsed, the password file read,
-// the CA file checked, the device id defaulted to the host name. nullopt with a one-line
-// reason in error when any of them is wrong.
-struct MqttOptionTexts {
-  std::string url;
-  std::string password_file;
-  std::string ca_file;
-  std::string topic_prefix = mqtt::kDefaultTopicPrefix;
-  std::string device_id;  // empty: the host name
-  std::string discovery_prefix = mqtt::kDefaultDiscoveryPrefix;
-  bool discovery = true;
-};
-std::optional<MqttSettings> MakeMqttSettings(const MqttOptionTexts& texts, std::string& error);
+// The settings from the options: the address parsed, the password file read, the CA file
+// checked, the device id defaulted to the host name. nullopt with a one-line reason in
+// error when any of them is wrong.
+std::optional<MqttSettings> MakeMqttSettings(const mqtt::MqttOptions& texts, std::string& error);
 
-class MqttOutput {
+class MqttOutput : public CodeOutput {
  public:
   // Lines for the user (connected, lost, refused, dropped codes), one per event.
   using Log = std::function<void(const std::string&)>;
@@ -53,12 +45,15 @@ class MqttOutput {
   MqttOutput(MqttSettings settings, std::vector<std::string> buttons, Log log = {});
   // Sends what is queued and "offline" if the broker is there, and disconnects; waits at
   // most 0.7 s, whatever the network does, so that the daemon ends within a second.
-  ~MqttOutput();
+  ~MqttOutput() override;
   MqttOutput(const MqttOutput&) = delete;
   MqttOutput& operator=(const MqttOutput&) = delete;
 
   // Any thread; returns at once.
   void Publish(mqtt::Code code);
+  // A code from the daemon: a name the code map does not give (CODE_<code> of the default
+  // remote) is published as unnamed.
+  void OnCode(const CodeEvent& event) override;
   // A reloaded code map: triggers for new names, removed ones withdrawn.
   void SetButtons(std::vector<std::string> buttons);
 

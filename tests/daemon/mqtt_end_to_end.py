@@ -20,6 +20,12 @@ import argparse, json, os, signal, socket, subprocess, sys, tempfile, threading,
 DEVICE = "e2e"
 PREFIX = "sfh56/" + DEVICE
 TIMEOUT_S = 30
+started = []  # every child, killed at the end whatever happened
+
+
+def spawn(*args, **kwargs):
+    started.append(subprocess.Popen(*args, **kwargs))
+    return started[-1]
 
 
 def free_port():
@@ -41,7 +47,7 @@ class Broker:
         self.log = open(os.path.join(folder, "broker.log"), "a")
 
     def start(self):
-        self.proc = subprocess.Popen([self.binary, "-c", self.config], stdout=self.log,
+        self.proc = spawn([self.binary, "-c", self.config], stdout=self.log,
                                      stderr=subprocess.STDOUT)
         deadline = time.monotonic() + 10
         while time.monotonic() < deadline:
@@ -62,7 +68,7 @@ class Subscriber:
 
     def __init__(self, binary, port):
         self.messages, self.lock = [], threading.Condition()
-        self.proc = subprocess.Popen(
+        self.proc = spawn(
             [binary, "-h", "127.0.0.1", "-p", str(port), "-c", "-i", "e2e-subscriber", "-q", "1",
              "-F", "%r\t%t\t%p", "-t", PREFIX + "/#", "-t", "homeassistant/#"],
             stdout=subprocess.PIPE, text=True, bufsize=1)
@@ -130,7 +136,7 @@ def main():
     configs = lambda ms: {m[2]: m[3] for m in ms if m[2].startswith("homeassistant/")}
 
     # 1. SIGKILL: the will.
-    waiting = subprocess.Popen(daemon + ["--source", "replay:-", "--quiet"], stdin=subprocess.PIPE)
+    waiting = spawn(daemon + ["--source", "replay:-", "--quiet"], stdin=subprocess.PIPE)
     sub.wait_for("online", lambda ms: [m[3] for m in on(PREFIX + "/availability", ms)][-1:] == ["online"])
     sub.wait_for("the triggers", lambda ms: len(configs(ms)) == len(named))
     for payload in configs(sub.messages).values():
@@ -145,7 +151,7 @@ def main():
 
     def replay(fast, restart):
         """One replay of the recording; the messages it gave and the codes it printed."""
-        proc = subprocess.Popen(daemon + ["--source", "replay:" + recording] +
+        proc = spawn(daemon + ["--source", "replay:" + recording] +
                                 (["--fast"] if fast else []), stdout=subprocess.PIPE, text=True)
         printed = []  # (arrival, code) of the daemon's output lines
         reader = threading.Thread(
@@ -160,7 +166,7 @@ def main():
             during_restart = len(printed) - stopped_at
             check(during_restart > 0, "no code was decoded while the broker was down")
             broker.start()
-        check(proc.wait(TIMEOUT_S) == 0, "the replay failed")
+        check(proc.wait(10 * TIMEOUT_S) == 0, "the replay failed")
         reader.join()
         decoded = [code for _, code in printed]
         sub.wait_for("every code", lambda ms: len(on(PREFIX + "/code", ms)) >= len(decoded))
@@ -217,4 +223,9 @@ def arrived(messages, topic):
 
 
 if __name__ == "__main__":
-    main()
+    try:
+        main()
+    finally:
+        for child in started:
+            if child.poll() is None:
+                child.kill()

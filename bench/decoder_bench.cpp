@@ -56,7 +56,7 @@ PulseTrain WorstCaseTrain() {
   train.TicksPerSecond = 3579545.0;
   int64_t t = 123456789;
   for (int c = 0; c < kEdgeCapacity; ++c) {
-    train.Edges[c] = {c % 2 == 0 ? 0u : 0x20u, t};
+    train.Edges[c] = {c % 2 == 0 ? 0u : kIdleStatus, t};
     t += 1000 + ((c * 7919) % 300) * 61;  // distinct, 0.28 ms to 5.4 ms
   }
   train.LastEdgeIndex = kEdgeCapacity - 1;

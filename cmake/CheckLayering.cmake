@@ -18,8 +18,8 @@ set(sfh_layers
   "host:receiver,config,common,platform"
   "host/win32:host,receiver,config,common,platform,platform/win32,config/win32"
   "config/win32:config,common,platform"
-  "daemon:receiver,decode,common,platform"
-  "daemon/linux:daemon,receiver,decode,common,platform"
+  "daemon:receiver,config,decode,common,platform"
+  "daemon/linux:daemon,receiver,config,decode,common,platform"
 )
 
 set(violations "")

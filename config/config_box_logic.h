@@ -13,6 +13,7 @@
 
 #include "config/config_box.h"
 #include "config/config_box_layout.h"
+#include "config/receiver_settings.h"
 
 namespace sfh56 {
 
@@ -122,7 +123,7 @@ class ConfigBoxLogic {
   static constexpr HintOwner kNobody = -1;
   static constexpr HintOwner kForm = static_cast<int>(kConfigControlCount);
 
-  void ApplyPortRule(const std::string& port_text) { port_is_usb_ = port_text == "USB"; }
+  void ApplyPortRule(const std::string& port_text) { port_is_usb_ = port_text == kUsbComName; }
   void PointerOn(HintOwner target, Point hint_position, Millis now);
   void ShowHoverHint(HintOwner owner, Point hint_position, Millis now);
   void EndHoverHint();

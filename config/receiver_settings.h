@@ -8,6 +8,9 @@
 
 namespace sfh56 {
 
+// The port name that selects the maker's USB receiver (exact, case-sensitive).
+inline constexpr char kUsbComName[] = "USB";
+
 struct ReceiverSettings {
   std::string ComName = "COM1";  // a serial port's name, or exactly "USB"
   uint8_t InputSignal = 1;       // 0 CTS, 1 DSR, 2 DCD
@@ -17,6 +20,14 @@ struct ReceiverSettings {
   bool AllowRing0 = false;       // ring-0 capture; only while it is possible
   bool ServiceMode = false;      // service log; never stored
 };
+
+// The capture sources, and the one rule that picks one from the settings: exactly "USB"
+// is the USB receiver, any other name (also "usb") a serial port.
+enum class CaptureSource { kSerial, kUsb };
+inline constexpr int kCaptureSourceCount = 2;
+inline CaptureSource CaptureSourceFor(const ReceiverSettings& settings) {
+  return settings.ComName == kUsbComName ? CaptureSource::kUsb : CaptureSource::kSerial;
+}
 
 inline constexpr char kSettingsKeyPrefix[] = "Software\\Girder3\\HardPlugins\\";
 

@@ -7,7 +7,7 @@
 
 #include "daemon/code_map.h"
 #include "daemon/code_output.h"
-#include "daemon/pulse_pipeline.h"
+#include "daemon/pipeline_input.h"
 
 namespace sfh56::daemon {
 

@@ -93,7 +93,9 @@ std::variant<DaemonOptions, int> ParseOptions(int argc, const char* const* argv,
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    return app.exit(e, out, err);
+    if (e.get_exit_code() == 0) return app.exit(e, out, err);  // --help
+    err << "sfh56d: " << e.what() << " (sfh56d --help lists the options)\n";
+    return 2;
   }
   std::string error;
   auto spec = ParseSource(source, error);

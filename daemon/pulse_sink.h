@@ -47,11 +47,13 @@ class DurationClock {
 
   bool Anchored() const { return anchored_; }
   // Where the clock stands: the end of the last duration. A new anchor never moves it
-  // back, so a train's edges stay in order after an overflow or a reopen.
+  // back, so that the line's changes stay in order after an overflow or a reopen.
   void Anchor(int64_t at_ns) {
-    cursor_ns_ = anchored_ && at_ns < cursor_ns_ ? cursor_ns_ : at_ns;
+    if (!started_ || at_ns > cursor_ns_) cursor_ns_ = at_ns;
+    started_ = true;
     anchored_ = true;
   }
+  // The durations no longer add up (samples were lost): the next pulse anchors again.
   void Unanchor() { anchored_ = false; }
   int64_t CursorNs() const { return cursor_ns_; }
 
@@ -66,6 +68,7 @@ class DurationClock {
  private:
   PulseSink& sink_;
   int64_t cursor_ns_ = 0;
+  bool started_ = false;
   bool anchored_ = false;
 };
 

@@ -5,169 +5,259 @@
 namespace sfh56 {
 namespace {
 
-// A four-edge train whose first interval is longer than this is a repeat frame.
-constexpr double kRepeatFirstIntervalSeconds = 0.005;
-// Trains of this many intervals or fewer are noise.
-constexpr int kMaxIgnoredLastEdgeIndex = 10;
-// Long leader: first interval, second interval, and the least edge index.
-constexpr double kLongLeaderMarkSeconds = 0.005;
-constexpr double kLongLeaderSpaceSeconds = 0.003;
-constexpr int kLongLeaderMinLastEdgeIndex = 64;
-// Intervals this long or longer are gaps and leaders.
-constexpr double kGapSeconds = 0.0075;
-// A first mark longer than this is a leader.
-constexpr double kLeaderMarkSeconds = 0.003;
-// The 25-interval space-coded frame: a leading symbol pair longer than this.
-constexpr int kShortFrameIntervals = 25;
-constexpr double kShortFramePairSeconds = 0.004;
+int LevelIndex(const IntervalRecord& interval) {
+  return interval.Level != 0 ? 1 : 0;
+}
 
-// Placeholders of the threshold walks.
-constexpr double kWalkTopSeconds = 100.0;
-constexpr double kWalkBottomSeconds = 0.0;
-
-// The receiver's decode records nothing: every call below is empty and inlined away, so
-// its code is the same as without any trace.
-struct NoTrace {
-  void Outcome(DecodeTrace::Outcome) {}
-  void Intervals(int, bool) {}
-  void Dropped(int, DecodeTrace::Drop) {}
-  void Kept(int, int) {}
-  void Estimated(const Thresholds&) {}
-  void Bit(int, int, int, uint64_t, bool) {}
-  void Accumulated(uint64_t, int32_t) {}
-};
-
-// Fills a DecodeTrace, mapping the filtered intervals back to the train's intervals.
-class TraceRecorder {
+// The durations of a walk's candidate set, sorted ascending: each step of a walk moves to
+// the next distinct duration and counts the repeats of the one it left, so one sort
+// replaces a scan of the whole set per step.
+class SortedDurations {
  public:
-  explicit TraceRecorder(DecodeTrace& trace) : t_(trace) { t_ = DecodeTrace{}; }
-  void Outcome(DecodeTrace::Outcome outcome) { t_.outcome = outcome; }
-  void Intervals(int count, bool long_leader) {
-    t_.interval_count = count;
-    t_.long_leader = long_leader;
-    t_.bit_of.fill(-1);
-  }
-  void Dropped(int interval, DecodeTrace::Drop why) {
-    t_.drop[static_cast<size_t>(interval)] = why;
-  }
-  void Kept(int filtered, int interval) {
-    interval_of_[static_cast<size_t>(filtered)] = static_cast<int16_t>(interval);
-  }
-  void Estimated(const Thresholds& thresholds) { t_.thresholds = thresholds; }
-  // Bit number index (0 = the first shifted in) came from the filtered intervals
-  // first..last (none when last < first); the accumulator holds it in its lowest bit.
-  void Bit(int index, int first, int last, uint64_t accumulator, bool cleared) {
-    if (index < 0 || index >= DecodeTrace::kMaxBits) return;
+  SortedDurations(const IntervalRecord* in, int first, int last, bool all_levels, int data_level) {
     for (int i = first; i <= last; ++i) {
-      t_.bit_of[static_cast<size_t>(interval_of_[static_cast<size_t>(i)])] =
-          static_cast<int16_t>(index);
+      // A duration that is not a number is never visited nor counted by a walk.
+      const double d = in[i].Value;
+      if (d == d && (all_levels || LevelIndex(in[i]) == data_level)) values_[size_++] = d;
     }
-    t_.bits[static_cast<size_t>(index)] = static_cast<uint8_t>(accumulator & 1);
-    t_.cleared[static_cast<size_t>(index)] = cleared;
+    std::sort(values_.begin(), values_.begin() + size_);
   }
-  void Accumulated(uint64_t accumulator, int32_t count) {
-    t_.accumulator = accumulator;
-    t_.bit_count = count;
+
+  // How many durations equal d.
+  int CountOf(double d) const {
+    const auto range = std::equal_range(begin(), end(), d);
+    return static_cast<int>(range.second - range.first);
+  }
+  // The smallest duration above d, or top when there is none.
+  double Above(double d, double top) const {
+    const double* it = std::upper_bound(begin(), end(), d);
+    return it != end() && *it < top ? *it : top;
+  }
+  // The largest duration below d and above bottom, or bottom when there is none.
+  double Below(double d, double bottom) const {
+    const double* it = std::lower_bound(begin(), end(), d);
+    return it != begin() && *(it - 1) > bottom ? *(it - 1) : bottom;
   }
 
  private:
-  DecodeTrace& t_;
-  std::array<int16_t, kEdgeCapacity> interval_of_{};
+  const double* begin() const { return values_.data(); }
+  const double* end() const { return values_.data() + size_; }
+
+  std::array<double, kEdgeCapacity> values_;
+  int size_ = 0;
+};
+
+// Upward walk through the distinct durations: each step moves to the next larger duration
+// (or to the placeholder 100 s when there is none) and counts the durations equal to the
+// one it leaves, so a repeated duration is counted in the step after the walk moved onto
+// it. The walk ends when the count reaches the limit, on whatever it then stands on.
+//
+// Once on its placeholder a walk finds nothing more and can only count durations equal
+// to it; when there are none it would step forever. It then ends on the last duration it
+// actually visited (its start value when it visited none).
+double ShortValue(const SortedDurations& set, double limit) {
+  double at = kWalkBottomSeconds;
+  double last_visited = at;
+  int count = 1;
+  while (count < limit) {
+    const int counted = set.CountOf(at);
+    count += counted;
+    if (at == kWalkTopSeconds && counted == 0) return last_visited;
+    at = set.Above(at, kWalkTopSeconds);
+    if (at != kWalkTopSeconds) last_visited = at;
+  }
+  return at;
+}
+
+// Downward walk from the placeholder 100 s towards the placeholder 0 s; it stops early
+// when it reaches the short cluster, and may then lower short_value (a single cluster).
+double LongValue(const SortedDurations& set, double limit, double& short_value) {
+  double at = kWalkTopSeconds;
+  double last_visited = at;
+  int count = 1;
+  while (count < limit) {
+    const int counted = set.CountOf(at);
+    count += counted;
+    const double next = set.Below(at, kWalkBottomSeconds);
+    if (short_value != 0.0) {
+      const double ratio = next / short_value;
+      if (kShortClusterRatioLow < ratio && ratio < kShortClusterRatioHigh) {
+        if (at != kWalkTopSeconds) return at;
+        // The largest duration lies in the short cluster: a single cluster.
+        short_value = kSingleClusterShare * short_value;
+        return short_value;
+      }
+    }
+    if (at == kWalkBottomSeconds && counted == 0) return last_visited;
+    at = next;
+    if (at != kWalkBottomSeconds) last_visited = at;
+  }
+  return at;
+}
+
+// The decode's steps over one train, writing into the result as they go.
+class TrainDecode {
+ public:
+  TrainDecode(const PulseTrain& train, DecodedTrain& out) : train_(train), out_(out) {
+    // A record count beyond the array (never written by a capture path) is read as a
+    // full array rather than past it.
+    last_edge_ = std::min<int32_t>(train.LastEdgeIndex, kEdgeCapacity - 1);
+  }
+
+  void Run(int32_t bit_mask) {
+    if (last_edge_ == kRepeatFrameLastEdgeIndex && Duration(0) > kRepeatFirstIntervalSeconds) {
+      out_.outcome = DecodedTrain::Outcome::kRepeat;
+      return;
+    }
+    if (last_edge_ <= kMaxIgnoredLastEdgeIndex) return;
+
+    ReadIntervals();
+    FilterGapsAndLeaders();
+    out_.thresholds = EstimateThreshold(kept_.data(), 0, kept_count_ - 1);
+    out_.shift_coded = out_.thresholds.DecisionSeconds == 0.0;
+    if (out_.shift_coded) {
+      ShiftBiPhaseBits();
+    } else {
+      ShiftLengthBits();
+    }
+    out_.outcome = DecodedTrain::Outcome::kFull;
+    out_.code_length =
+        CodeWithBitMask(out_.accumulator, out_.bit_count, bit_mask, out_.code_text.data());
+  }
+
+ private:
+  // Every duration is the tick difference of its own two edges, converted once: a train's
+  // code depends on its tick durations, levels and rate, never on its start.
+  double Duration(int edge) const {
+    return SecondsBetween(train_.Edges[edge].Timestamp, train_.Edges[edge + 1].Timestamp,
+                          train_.TicksPerSecond);
+  }
+
+  // The intervals 0..N-1 with their levels (the last edge begins none).
+  void ReadIntervals() {
+    for (int c = 0; c < last_edge_; ++c) kept_[c] = {IntervalLevel(train_.Edges[c]), Duration(c)};
+    out_.interval_count = last_edge_;
+    out_.long_leader = kept_[0].Value > kLongLeaderMarkSeconds &&
+                       kept_[1].Value > kLongLeaderSpaceSeconds &&
+                       last_edge_ >= kLongLeaderMinLastEdgeIndex;
+    out_.bit_of.fill(-1);
+  }
+
+  DecodedTrain::Drop DropOf(int interval) const {
+    const IntervalRecord& in = kept_[interval];
+    if (!(in.Value < kGapSeconds)) return DecodedTrain::Drop::kGap;
+    if (out_.long_leader && interval < 2) return DecodedTrain::Drop::kLongLeader;
+    if (interval == 0 && in.Level == 1 && in.Value > kLeaderMarkSeconds) {
+      return DecodedTrain::Drop::kLeaderMark;
+    }
+    return DecodedTrain::Drop::kKept;
+  }
+
+  // Drops gaps and leaders, compacting the kept intervals in place.
+  void FilterGapsAndLeaders() {
+    for (int interval = 0; interval < last_edge_; ++interval) {
+      const DecodedTrain::Drop drop = DropOf(interval);
+      out_.drop[interval] = drop;
+      if (drop != DecodedTrain::Drop::kKept) continue;
+      origin_[kept_count_] = static_cast<int16_t>(interval);
+      kept_[kept_count_++] = kept_[interval];
+    }
+  }
+
+  // Shifts one bit in; it came from the kept intervals first..last (none when last <
+  // first). cleared: a rule sets it to 0.
+  void ShiftIn(uint64_t bit, int first, int last, bool cleared) {
+    out_.accumulator = out_.accumulator * 2 + bit;
+    if (cleared) out_.accumulator &= ~uint64_t{1};
+    const int index = out_.bit_count++;
+    if (index >= DecodedTrain::kMaxBits) return;
+    for (int i = first; i <= last; ++i) out_.bit_of[origin_[i]] = static_cast<int16_t>(index);
+    out_.bits[index] = static_cast<uint8_t>(out_.accumulator & 1);
+    out_.cleared[index] = cleared;
+  }
+
+  // Bi-phase: a long interval flips the phase, two short half-bits make one bit; the
+  // code begins with a 1, and its third bit is always 0.
+  void ShiftBiPhaseBits() {
+    const Thresholds& th = out_.thresholds;
+    auto threshold_of = [&](uint8_t level) {
+      return level != 0 ? th.MarkSeconds : th.SpaceSeconds;
+    };
+    ShiftIn(1, 0, -1, false);
+    uint64_t phase = 1;
+    int i = 0;
+    while (i <= kept_count_ - 1) {
+      const int first = i;
+      if (kept_[i].Value > threshold_of(kept_[i].Level)) {
+        phase = 1 - phase;
+        i += 1;
+      } else {
+        if (i == kept_count_ - 1) break;
+        const uint8_t other_level = kept_[i].Level != 0 ? 0 : 1;
+        i += kept_[i + 1].Value < threshold_of(other_level) ? 2 : 1;
+      }
+      ShiftIn(phase, first, i - 1, out_.bit_count + 1 == 3);
+    }
+  }
+
+  // Space- or mark-coded: every interval of the data level is one bit, 1 when longer than
+  // the decision threshold.
+  void ShiftLengthBits() {
+    const Thresholds& th = out_.thresholds;
+    const uint8_t data_level = th.MarkSeconds != 0.0 ? 1 : 0;
+    const bool short_frame_rule =
+        !out_.long_leader && data_level == 0 && kept_count_ == kShortFrameIntervals;
+    for (int i = 0; i < kept_count_; ++i) {
+      if (kept_[i].Level != data_level) continue;
+      bool cleared = false;
+      if (short_frame_rule) {
+        // Nothing follows the last interval: its pair is the interval alone.
+        const double next = i + 1 < kept_count_ ? kept_[i + 1].Value : 0.0;
+        const int number = out_.bit_count + 1;
+        cleared = (number <= 2 && kept_[i].Value + next > kShortFramePairSeconds) || number == 5;
+      }
+      ShiftIn(kept_[i].Value > th.DecisionSeconds ? 1 : 0, i, i, cleared);
+    }
+  }
+
+  const PulseTrain& train_;
+  DecodedTrain& out_;
+  int last_edge_ = 0;
+  // The intervals, then (compacted) the kept ones; origin_: each kept one's interval.
+  std::array<IntervalRecord, kEdgeCapacity> kept_;
+  std::array<int16_t, kEdgeCapacity> origin_;
+  int kept_count_ = 0;
 };
 
 }  // namespace
 
 Thresholds EstimateThreshold(const IntervalRecord* in, int first, int last) {
-  if (first + 1 < last) first += 2;  // the first two intervals take no part
+  if (first + 1 < last) first += kSkippedIntervals;
 
   double min_of[2] = {kWalkTopSeconds, kWalkTopSeconds};
   double max_of[2] = {0.0, 0.0};
   for (int i = first; i <= last; ++i) {
-    const int level = in[i].Level != 0 ? 1 : 0;
-    const double d = in[i].Value;
-    if (d < min_of[level]) min_of[level] = d;
-    if (d > max_of[level]) max_of[level] = d;
+    const int level = LevelIndex(in[i]);
+    min_of[level] = std::min(min_of[level], in[i].Value);
+    max_of[level] = std::max(max_of[level], in[i].Value);
   }
   // A level without intervals keeps 0 - 100 = -100.
-  const double spread0 = max_of[0] - min_of[0];
-  const double spread1 = max_of[1] - min_of[1];
+  const double space_spread = max_of[0] - min_of[0];
+  const double mark_spread = max_of[1] - min_of[1];
 
-  double limit = (last - first) * 0.25;
+  double limit = (last - first) * kWalkShare;
   Thresholds result;
-  if (spread1 != 0.0 && 5.0 / 7.0 < spread0 / spread1 && spread0 / spread1 < 1.4) {
+  if (mark_spread != 0.0 && kBiPhaseSpreadRatioLow < space_spread / mark_spread &&
+      space_spread / mark_spread < kBiPhaseSpreadRatioHigh) {
     result.Mode = CodingMode::kBiPhase;
   } else {
-    result.Mode = spread0 < spread1 ? CodingMode::kMark : CodingMode::kSpace;
+    result.Mode = space_spread < mark_spread ? CodingMode::kMark : CodingMode::kSpace;
     limit /= 2;
   }
-  const bool all_levels = result.Mode == CodingMode::kBiPhase;
-  const uint8_t data_level = result.Mode == CodingMode::kMark ? 1 : 0;
-  auto in_set = [&](int i) { return all_levels || (in[i].Level != 0 ? 1 : 0) == data_level; };
-
-  // Upward walk through the distinct durations: each step moves prev to the next larger
-  // duration (or to the placeholder 100 s when there is none) and counts the durations
-  // equal to prev, so a repeated duration is counted in the step after the walk moved
-  // onto it. The walk ends when the count reaches the limit, on whatever prev then is.
-  //
-  // Once on its placeholder a walk finds nothing more and can only count durations equal
-  // to the placeholder; when there are none it would step forever. It then ends on the
-  // last duration it actually visited (its start value when it visited none).
-  double short_value = kWalkBottomSeconds;
-  {
-    double prev = kWalkBottomSeconds;
-    double last_visited = prev;
-    int count = 1;
-    while (count < limit) {
-      const int count_before = count;
-      double m = kWalkTopSeconds;
-      for (int i = first; i <= last; ++i) {
-        if (!in_set(i)) continue;
-        const double d = in[i].Value;
-        if (prev < d && d < m) m = d;
-        if (d == prev) ++count;
-      }
-      if (prev == kWalkTopSeconds && count == count_before) {
-        prev = last_visited;
-        break;
-      }
-      prev = m;
-      if (m != kWalkTopSeconds) last_visited = m;
-    }
-    short_value = prev;
-  }
-
-  // Downward walk from the placeholder 100 s, which stops early when it reaches the short
-  // cluster. Its placeholder at the bottom is 0 s; it ends as the upward walk.
-  double long_value = kWalkTopSeconds;
-  {
-    double prev = kWalkTopSeconds;
-    double last_visited = prev;
-    int count = 1;
-    while (count < limit) {
-      const int count_before = count;
-      double m = kWalkBottomSeconds;
-      for (int i = first; i <= last; ++i) {
-        if (!in_set(i)) continue;
-        const double d = in[i].Value;
-        if (m < d && d < prev) m = d;
-        if (d == prev) ++count;
-      }
-      if (short_value != 0.0 && 0.75 < m / short_value && m / short_value < 4.0 / 3.0) {
-        if (prev != kWalkTopSeconds) break;  // long := prev
-        // The largest duration lies in the short cluster: a single cluster.
-        short_value = 0.8 * short_value;
-        prev = short_value;
-        break;
-      }
-      if (prev == kWalkBottomSeconds && count == count_before) {
-        prev = last_visited;
-        break;
-      }
-      prev = m;
-      if (m != kWalkBottomSeconds) last_visited = m;
-    }
-    long_value = prev;
-  }
+  const SortedDurations set(in, first, last, result.Mode == CodingMode::kBiPhase,
+                            result.Mode == CodingMode::kMark ? 1 : 0);
+  double short_value = ShortValue(set, limit);
+  const double long_value = LongValue(set, limit, short_value);
 
   const double threshold = (short_value + long_value) / 2;
   result.SpaceSeconds = threshold;
@@ -204,151 +294,43 @@ int FormatHexCode(uint64_t value, int min_digits, char* out, int max_chars) {
 }
 
 int CodeWithBitMask(uint64_t accumulator, int32_t bit_count, int32_t bit_mask, char* out) {
-  // J. BitMask.
   if (bit_mask > 0) {
     if (bit_mask < 64) accumulator &= (uint64_t{1} << bit_mask) - 1;
     bit_count = bit_mask;
   }
-  // K. Text: count / 4 digits rounded up.
+  // count / 4 digits rounded up.
   const int digits = bit_count / 4 + (bit_count % 4 != 0 ? 1 : 0);
   return FormatHexCode(accumulator, digits, out, kMaxCodeChars);
 }
 
+DecodedTrain DecodePulseTrain(const PulseTrain& train, int32_t bit_mask) {
+  DecodedTrain out;
+  TrainDecode(train, out).Run(bit_mask);
+  return out;
+}
+
 DecodeResult Decoder::Decode(const PulseTrain& train, int32_t bit_mask, DecoderState& state,
                              ServiceLogSink* log, CodeSink* sink) {
-  NoTrace trace;
-  return Run(train, bit_mask, state, log, sink, trace);
+  const DecodedTrain decoded = DecodePulseTrain(train, bit_mask);
+  if (decoded.outcome == DecodedTrain::Outcome::kIgnored) return {};
+  if (decoded.outcome == DecodedTrain::Outcome::kRepeat) {
+    if (sink != nullptr) sink->Deliver(state.Code());
+    return {true, state.Code(), false, false};
+  }
+  const bool logging = log != nullptr && log->OpenAndWriteHead(train, decoded.interval_count + 1);
+  state.Remember(decoded);
+  if (sink != nullptr) sink->Deliver(state.Code());
+  if (logging) log->WriteCodeLineAndClose(state.Code(), decoded.shift_coded);
+  return {true, state.Code(), true, decoded.shift_coded};
 }
 
 DecodeResult Decoder::Decode(const PulseTrain& train, int32_t bit_mask, DecoderState& state,
                              DecodeTrace& trace) {
-  TraceRecorder recorder(trace);
-  return Run(train, bit_mask, state, nullptr, nullptr, recorder);
-}
-
-template <typename Trace>
-DecodeResult Decoder::Run(const PulseTrain& train, int32_t bit_mask, DecoderState& state,
-                          ServiceLogSink* log, CodeSink* sink, Trace& trace) {
-  // A record count beyond the array (never written by a capture path) is read as a full
-  // array rather than past it.
-  const int n = std::min<int32_t>(train.LastEdgeIndex, kEdgeCapacity - 1);
-  const double tps = train.TicksPerSecond;
-
-  // Every duration below is the tick difference of its own two edges, converted once:
-  // a train's code depends on its tick durations, levels and rate, never on its start.
-  auto duration = [&](int c) {
-    return SecondsBetween(train.Edges[c].Timestamp, train.Edges[c + 1].Timestamp, tps);
-  };
-
-  // A. Repeat frame: the previous code again.
-  if (n == 3) {
-    if (duration(0) > kRepeatFirstIntervalSeconds) {
-      trace.Outcome(DecodeTrace::Outcome::kRepeat);
-      DecodeResult result{true, state.Code(), false, false};
-      if (sink != nullptr) sink->Deliver(result.code);
-      return result;
-    }
-  }
-  // B. Short trains.
-  if (n <= kMaxIgnoredLastEdgeIndex) return {};
-
-  // C, E. Levels and durations of the intervals 0..N-1 (the last edge begins none).
-  IntervalRecord* w = state.work_.data();
-  for (int c = 0; c < n; ++c) w[c] = {IntervalLevel(train.Edges[c]), duration(c)};
-
-  // D. Service log head, from the train's own ticks.
-  const bool logging = log != nullptr && log->OpenAndWriteHead(train, n + 1);
-
-  // F. Long leader.
-  const bool long_leader = w[0].Value > kLongLeaderMarkSeconds &&
-                           w[1].Value > kLongLeaderSpaceSeconds && n >= kLongLeaderMinLastEdgeIndex;
-  trace.Intervals(n, long_leader);
-
-  // G. Filter gaps and leaders, compacting in place.
-  int k = 0;
-  for (int j = 0; j < n; ++j) {
-    const double d = w[j].Value;
-    if (!(d < kGapSeconds)) {
-      trace.Dropped(j, DecodeTrace::Drop::kGap);
-      continue;
-    }
-    if (long_leader && j < 2) {
-      trace.Dropped(j, DecodeTrace::Drop::kLongLeader);
-      continue;
-    }
-    if (j == 0 && w[0].Level == 1 && d > kLeaderMarkSeconds) {
-      trace.Dropped(j, DecodeTrace::Drop::kLeaderMark);
-      continue;
-    }
-    trace.Kept(k, j);
-    w[k++] = w[j];
-  }
-
-  // H. Thresholds.
-  const Thresholds th = EstimateThreshold(w, 0, k - 1);
-  const bool shift_coded = th.DecisionSeconds == 0.0;
-  trace.Estimated(th);
-
-  // I. Bits.
-  state.code_[0] = '\0';
-  state.code_length_ = 0;
-  uint64_t acc = 0;
-  int32_t count = 0;
-  if (shift_coded) {
-    auto level_threshold = [&](uint8_t level) {
-      return level != 0 ? th.MarkSeconds : th.SpaceSeconds;
-    };
-    acc = 1;
-    count = 1;
-    trace.Bit(0, 0, -1, acc, false);
-    uint64_t phase = 1;
-    int i = 0;
-    while (i <= k - 1) {
-      const int first = i;
-      if (w[i].Value > level_threshold(w[i].Level)) {
-        phase = 1 - phase;
-        i += 1;
-      } else {
-        if (i == k - 1) break;
-        // Two short half-bits make one bit.
-        i += w[i + 1].Value < level_threshold(w[i].Level != 0 ? 0 : 1) ? 2 : 1;
-      }
-      acc = acc * 2 + phase;
-      ++count;
-      if (count == 3) acc &= ~uint64_t{1};  // the third bit is always 0
-      trace.Bit(count - 1, first, i - 1, acc, count == 3);
-    }
-  } else {
-    const uint8_t data_level = th.MarkSeconds != 0.0 ? 1 : 0;
-    const bool short_frame_rule = !long_leader && data_level == 0 && k == kShortFrameIntervals;
-    for (int i = 0; i < k; ++i) {
-      if (w[i].Level != data_level) continue;
-      acc = acc * 2 + (w[i].Value > th.DecisionSeconds ? 1 : 0);
-      ++count;
-      bool cleared = false;
-      if (short_frame_rule) {
-        // Nothing follows the last interval: its pair is the interval alone.
-        const double next = i + 1 < k ? w[i + 1].Value : 0.0;
-        if ((count <= 2 && w[i].Value + next > kShortFramePairSeconds) || count == 5) {
-          acc &= ~uint64_t{1};
-          cleared = true;
-        }
-      }
-      trace.Bit(count - 1, i, i, acc, cleared);
-    }
-  }
-
-  trace.Accumulated(acc, count);
-  trace.Outcome(DecodeTrace::Outcome::kFull);
-
-  // J, K. BitMask and text.
-  state.code_length_ = CodeWithBitMask(acc, count, bit_mask, state.code_.data());
-
-  // L. Delivery, then the log's code line.
-  DecodeResult result{true, state.Code(), true, shift_coded};
-  if (sink != nullptr) sink->Deliver(result.code);
-  if (logging) log->WriteCodeLineAndClose(result.code, shift_coded);
-  return result;
+  trace = DecodePulseTrain(train, bit_mask);
+  if (trace.outcome == DecodedTrain::Outcome::kIgnored) return {};
+  if (trace.outcome == DecodedTrain::Outcome::kRepeat) return {true, state.Code(), false, false};
+  state.Remember(trace);
+  return {true, state.Code(), true, trace.shift_coded};
 }
 
 }  // namespace sfh56

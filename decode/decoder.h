@@ -3,12 +3,10 @@
 // number derived from the spread of the train's interval lengths, with no knowledge of
 // any remote-control protocol.
 //
-// The decoder is pure: it reads a PulseTrain, the BitMask setting and its own state
-// (the last code and a scratch array, both owned by the caller, nothing allocated per
-// decode) and returns what the caller should deliver. The service log and the delivery
-// are optional sinks so that their order is kept: the log head is written before the
-// code is known, the code is delivered, and only then is the log's code line written and
-// the log closed.
+// DecodePulseTrain is a pure function: a PulseTrain and the BitMask setting in, the code
+// and the decisions behind it out; nothing allocated. The train pipeline
+// (receiver/train_pipeline.h) keeps the last code for repeat frames, writes the service
+// log and delivers.
 
 #include <array>
 #include <cstdint>
@@ -20,9 +18,10 @@ namespace sfh56 {
 
 // One entry of the decoder's work array: the pin's level during an interval (1 = mark,
 // the receiver reports carrier; 0 = space) and the interval's duration in seconds.
+// (No member initialisers: the decoder's scratch array of them is not cleared per decode.)
 struct IntervalRecord {
-  uint8_t Level = 0;
-  double Value = 0.0;
+  uint8_t Level;
+  double Value;
 };
 
 // The level of the interval that begins at an edge: 1 (mark) when the pin is clear.
@@ -48,6 +47,42 @@ inline double SecondsBetween(int64_t from_ticks, int64_t to_ticks, double ticks_
 inline constexpr int kCodeBufferBytes = 252;
 inline constexpr int kMaxCodeChars = kCodeBufferBytes - 1;
 
+// --- The decoder's rules, in seconds where they are times ----------------------------------
+// A four-edge train (last edge index 3) whose first interval is longer than this is a
+// repeat frame: the previous code again.
+inline constexpr int kRepeatFrameLastEdgeIndex = 3;
+inline constexpr double kRepeatFirstIntervalSeconds = 0.005;
+// Trains whose last edge index is this or less (ten intervals or fewer) are noise.
+inline constexpr int kMaxIgnoredLastEdgeIndex = 10;
+// A long leader: a first interval longer than the mark limit, a second longer than the
+// space limit, in a train of at least kLongLeaderMinLastEdgeIndex + 1 edges.
+inline constexpr double kLongLeaderMarkSeconds = 0.005;
+inline constexpr double kLongLeaderSpaceSeconds = 0.003;
+inline constexpr int kLongLeaderMinLastEdgeIndex = 64;
+// Intervals this long or longer are gaps and leaders.
+inline constexpr double kGapSeconds = 0.0075;
+// A first mark longer than this is a leader.
+inline constexpr double kLeaderMarkSeconds = 0.003;
+// Space-coded frames of exactly this many kept intervals clear their first two bits when
+// their symbol pair is longer than kShortFramePairSeconds, and always their fifth bit.
+inline constexpr int kShortFrameIntervals = 25;
+inline constexpr double kShortFramePairSeconds = 0.004;
+// Threshold statistics skip the first kSkippedIntervals kept intervals.
+inline constexpr int kSkippedIntervals = 2;
+// Bi-phase when the space spread over the mark spread lies strictly between these.
+inline constexpr double kBiPhaseSpreadRatioLow = 5.0 / 7.0;
+inline constexpr double kBiPhaseSpreadRatioHigh = 1.4;
+// Each walk counts up to this share of the intervals (bi-phase; half of it otherwise).
+inline constexpr double kWalkShare = 0.25;
+// The downward walk has reached the short cluster when its duration over the short value
+// lies strictly between these; a single cluster puts the threshold at this share of it.
+inline constexpr double kShortClusterRatioLow = 0.75;
+inline constexpr double kShortClusterRatioHigh = 4.0 / 3.0;
+inline constexpr double kSingleClusterShare = 0.8;
+// Placeholders of the threshold walks.
+inline constexpr double kWalkTopSeconds = 100.0;
+inline constexpr double kWalkBottomSeconds = 0.0;
+
 enum class CodingMode { kSpace, kMark, kBiPhase };
 
 // What EstimateThreshold derives from a filtered train.
@@ -59,11 +94,12 @@ struct Thresholds {
 };
 
 // Derives the coding mode and the thresholds from the filtered intervals first..last.
+// Nothing allocated; one sort of at most kEdgeCapacity values.
 Thresholds EstimateThreshold(const IntervalRecord* intervals, int first, int last);
 
-// Every decision of one decode, for tools that draw a train and explain its code. The
-// receiver never asks for it: its decode records nothing and costs nothing more.
-struct DecodeTrace {
+// The decoder's result: the code and every decision that led to it, so that the receiver
+// logs and delivers from it and tools draw a train and explain its code.
+struct DecodedTrain {
   enum class Outcome : uint8_t {
     kIgnored,  // ten intervals or fewer: nothing delivered
     kRepeat,   // four edges with a long first interval: the previous code again
@@ -81,29 +117,45 @@ struct DecodeTrace {
 
   // The fields below the outcome are written by a full decode only.
   Outcome outcome = Outcome::kIgnored;
-  int interval_count = 0;  // intervals between the train's edges
+  bool shift_coded = false;  // decoded as bi-phase
+  int interval_count = 0;    // intervals between the train's edges
   bool long_leader = false;
-  Thresholds thresholds;
+  Thresholds thresholds;                        // with the coding mode
   std::array<Drop, kEdgeCapacity> drop{};       // per interval
   std::array<int16_t, kEdgeCapacity> bit_of{};  // per interval: the bit it gave, or -1
   int bit_count = 0;                            // bits shifted in, before BitMask
   std::array<uint8_t, kMaxBits> bits{};         // in the order received, as they end up
   std::array<bool, kMaxBits> cleared{};         // set to 0 by a rule, whatever the signal
   uint64_t accumulator = 0;                     // the last 64 bits, before BitMask
-};
+  // The code text with BitMask applied, zero-terminated.
+  std::array<char, kCodeBufferBytes> code_text{};
+  int code_length = 0;
 
-// Decoder state kept by the receiver object: the last code (re-sent for repeat frames)
-// and the scratch work array.
+  std::string_view Code() const { return {code_text.data(), static_cast<size_t>(code_length)}; }
+};
+using DecodeTrace = DecodedTrain;
+
+// Decodes one train: a pure function of the train and the BitMask setting (0 keeps every
+// bit, at most the last 64; 1..63 keep that many low bits; 64 and more keep every bit but
+// still set the number of digits; a negative value, from a damaged registry value, is
+// taken as 0). A repeat frame's code is the caller's: the decoder keeps no state. Nothing
+// is allocated, logged or delivered.
+DecodedTrain DecodePulseTrain(const PulseTrain& train, int32_t bit_mask);
+
+// The last code, re-sent for a repeat frame: CodeBuffer, kept by whoever delivers codes.
 class DecoderState {
  public:
   std::string_view Code() const { return {code_.data(), static_cast<size_t>(code_length_)}; }
   const char* CodeCString() const { return code_.data(); }
+  // Takes the code of a full decode.
+  void Remember(const DecodedTrain& decoded) {
+    code_ = decoded.code_text;
+    code_length_ = decoded.code_length;
+  }
 
  private:
-  friend class Decoder;
   std::array<char, kCodeBufferBytes> code_{};  // zero-terminated, empty at first
   int code_length_ = 0;
-  std::array<IntervalRecord, kEdgeCapacity> work_{};
 };
 
 // The service log as the decoder sees it (ServiceMode on). Implemented by
@@ -139,23 +191,14 @@ struct DecodeResult {
 
 class Decoder {
  public:
-  // Decodes one train. bit_mask is the BitMask setting: 0 keeps every bit (at most the
-  // last 64), 1..63 keep that many low bits, 64 and more keep every bit but still set
-  // the number of digits. A negative BitMask (a damaged registry value) is taken as 0;
-  // the zero padding is cut at kMaxCodeChars, so no BitMask can overrun CodeBuffer.
-  // log: null unless service mode is on. sink: receives the code (may be null when the
-  // caller delivers from the result instead).
+  // DecodePulseTrain with the last code kept in state, the service log written around the
+  // delivery to sink (either may be null).
   static DecodeResult Decode(const PulseTrain& train, int32_t bit_mask, DecoderState& state,
                              ServiceLogSink* log = nullptr, CodeSink* sink = nullptr);
 
-  // The same decode (no log, no sink), recording every decision in trace.
+  // The same decode (no log, no sink), its decisions copied to trace.
   static DecodeResult Decode(const PulseTrain& train, int32_t bit_mask, DecoderState& state,
                              DecodeTrace& trace);
-
- private:
-  template <typename Trace>
-  static DecodeResult Run(const PulseTrain& train, int32_t bit_mask, DecoderState& state,
-                          ServiceLogSink* log, CodeSink* sink, Trace& trace);
 };
 
 // The code text of a decoded accumulator of bit_count bits with the BitMask setting

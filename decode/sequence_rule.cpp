@@ -10,9 +10,7 @@ void SequenceRule::StartCapture(CapturePath path) {
 }
 
 void SequenceRule::StartTrain(int64_t now_ticks, int64_t sequence_gap_ticks) {
-  const auto gap = static_cast<int64_t>(static_cast<uint64_t>(now_ticks) -
-                                        static_cast<uint64_t>(last_edge_ticks_));
-  if (gap > sequence_gap_ticks) train_count_ = 0;
+  if (SequenceTimedOut(now_ticks, last_edge_ticks_, sequence_gap_ticks)) train_count_ = 0;
   last_edge_ticks_ = now_ticks;
 }
 

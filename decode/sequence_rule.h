@@ -10,6 +10,22 @@
 
 namespace sfh56 {
 
+// The sequence time-out: half a second of the time base, its whole ticks per second
+// divided by two.
+inline constexpr int64_t SequenceGapTicksFor(int64_t ticks_per_second) {
+  return ticks_per_second / 2;
+}
+
+// Whether a train noticed at now_ticks begins a new sequence: the gap since the last
+// recorded edge is longer than sequence_gap_ticks, compared signed and strictly, the
+// difference taken modulo 2^64 so that wrapped counters give a defined result. Plain
+// inline code: the ring-0 routine applies it too.
+inline constexpr bool SequenceTimedOut(int64_t now_ticks, int64_t last_edge_ticks,
+                                       int64_t sequence_gap_ticks) {
+  return static_cast<int64_t>(static_cast<uint64_t>(now_ticks) -
+                              static_cast<uint64_t>(last_edge_ticks)) > sequence_gap_ticks;
+}
+
 enum class CapturePath { kSerial, kUsb };  // ring-0 capture is a serial path
 
 enum class TrainAction {
@@ -25,8 +41,6 @@ class SequenceRule {
   void StartCapture(CapturePath path);
 
   // Serial path, first change of a train noticed at now_ticks: the sequence time-out.
-  // The gap since the last recorded edge is compared signed and strictly; it is taken
-  // modulo 2^64 so that wrapped counters give a defined result.
   void StartTrain(int64_t now_ticks, int64_t sequence_gap_ticks);
 
   // Serial path, every recorded edge.

@@ -48,11 +48,4 @@ RequestAnswer AnswerRequest(ControlChannel& control, Wake wake) {
   }
 }
 
-TrainAction TrainSink::Finish() {
-  outlet_.TrainCaptured(train_);
-  const TrainAction action = sequence_.FinishTrain(settings_.CommandOrder, outlet_.PluginOpen());
-  if (action == TrainAction::kDecode) outlet_.DecodeAndDeliver(train_);
-  return action;
-}
-
 }  // namespace sfh56

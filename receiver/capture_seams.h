@@ -7,8 +7,9 @@
 //                   capture's own device object), acknowledge, end the thread
 //   CaptureClock    the time base: timestamps, calibration, thresholds
 //   settings        the ReceiverSettings the run works with (read when it starts)
-//   TrainSink       where every finished train goes: the sequence rule, then decoding,
-//                   the service log and delivery, the same for every path
+//   TrainPipeline   where every train goes (receiver/train_pipeline.h): assembly, the
+//                   sequence rule, decoding, the service log and the outlet, the same for
+//                   every path
 //   Translator      the host's translation of message texts
 
 #include <cstdint>
@@ -19,6 +20,7 @@
 #include "decode/sequence_rule.h"
 #include "platform/sync.h"
 #include "receiver/time_base.h"
+#include "receiver/train_pipeline.h"
 
 namespace sfh56 {
 
@@ -84,51 +86,12 @@ class Translator {
   virtual std::string TranslateText(const std::string& text) = 0;
 };
 
-// What becomes of the trains the sink lets through.
-class TrainOutlet {
- public:
-  virtual ~TrainOutlet() = default;
-  // An admitted train is decoded only while the host has the plugin open.
-  virtual bool PluginOpen() const = 0;
-  // Decodes an admitted train, writes the service log in service mode and delivers the
-  // code.
-  virtual void DecodeAndDeliver(const PulseTrain& train) = 0;
-  // Every finished train, before the sequence rule (diagnostics and measurements).
-  virtual void TrainCaptured(const PulseTrain& /*train*/) {}
-};
-
-// Where every capture path puts its trains: one train, one sequence rule (TrainCount),
-// one road to the decoder and the host.
-class TrainSink {
- public:
-  TrainSink(const ReceiverSettings& settings, TrainOutlet& outlet)
-      : settings_(settings), outlet_(outlet) {}
-  TrainSink(const TrainSink&) = delete;
-  TrainSink& operator=(const TrainSink&) = delete;
-
-  // The train a capture fills in place; records beyond the new ones keep earlier values.
-  PulseTrain& Train() { return train_; }
-  // Capture runs reset it at their start; serial capture also tells it each train's
-  // start and last edge (the sequence time-out).
-  SequenceRule& Sequence() { return sequence_; }
-  // A finished train, empty ones included: counted by the sequence rule with the
-  // setting CommandOrder; an admitted train goes to the outlet. kEndThread: admitted
-  // after the host closed the plugin, so the capture must end the thread.
-  TrainAction Finish();
-
- private:
-  const ReceiverSettings& settings_;
-  TrainOutlet& outlet_;
-  PulseTrain train_;
-  SequenceRule sequence_;
-};
-
 // Everything a capture run sees of the receiver.
 struct CaptureSeams {
   ControlChannel& control;
   CaptureClock& clock;
   ReceiverSettings& settings;
-  TrainSink& trains;
+  TrainPipeline& trains;
   Translator& texts;
 };
 

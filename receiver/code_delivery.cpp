@@ -1,9 +1,5 @@
 #include "receiver/code_delivery.h"
 
-#include <optional>
-
-#include "decode/service_log.h"
-
 namespace sfh56 {
 namespace {
 
@@ -19,24 +15,7 @@ class DeliveringScope {
   DeliveringFlag& flag_;
 };
 
-// The decoder's code, handed on through the delivery.
-class DeliverySink : public CodeSink {
- public:
-  explicit DeliverySink(CodeDelivery& delivery) : delivery_(delivery) {}
-  void Deliver(std::string_view code) override { delivery_.Deliver(std::string(code)); }
-
- private:
-  CodeDelivery& delivery_;
-};
-
 }  // namespace
-
-void CodeDelivery::DecodeAndDeliver(const PulseTrain& train, const ReceiverSettings& settings) {
-  std::optional<ServiceLogWriter> log;
-  if (settings.ServiceMode) log.emplace(files_);
-  DeliverySink sink(*this);
-  Decoder::Decode(train, settings.BitMask, decoder_, log ? &*log : nullptr, &sink);
-}
 
 void CodeDelivery::Deliver(const std::string& code) {
   DeliveringScope scope(delivering_);

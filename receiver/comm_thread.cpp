@@ -31,11 +31,13 @@ TCommThread::TCommThread(platform::Platform& platform, HostServices& host)
       time_base_(platform.counters, platform.scheduler),
       delivering_event_(platform.scheduler.CreateEvent(/*manual_reset=*/true, false)),
       delivering_(delivering_event_.get()),
-      delivery_(platform.files, host, delivering_),
-      trains_(settings_, *this),
-      serial_capture_(std::make_unique<SerialCaptureRun>(SerialCapturePlatform{
-          platform.scheduler, platform.serial_ports, platform.message_boxes, &ring0_capture_})),
-      usb_capture_(std::make_unique<UsbCaptureRun>(platform.modules, platform.message_boxes)) {
+      delivery_(host, delivering_),
+      service_log_(platform.files),
+      trains_(settings_, *this, &service_log_),
+      captures_{
+          std::make_unique<SerialCaptureRun>(SerialCapturePlatform{
+              platform.scheduler, platform.serial_ports, platform.message_boxes, &ring0_capture_}),
+          std::make_unique<UsbCaptureRun>(platform.modules, platform.message_boxes)} {
   thread_ = platform_.scheduler.CreateSuspendedThread([this] { Execute(); });
   time_base_.TscAvailable = time_base_.HasTimeStampCounter();
   // The settings start with their own defaults (config) and the train empty.
@@ -84,11 +86,11 @@ ConfigurationOutcome TCommThread::RunConfiguration(ConfigBox& box) {
 }
 
 void TCommThread::SetSerialCapture(std::unique_ptr<CaptureRun> capture) {
-  serial_capture_ = std::move(capture);
+  captures_[static_cast<size_t>(CaptureSource::kSerial)] = std::move(capture);
 }
 
 void TCommThread::SetUsbCapture(std::unique_ptr<CaptureRun> capture) {
-  usb_capture_ = std::move(capture);
+  captures_[static_cast<size_t>(CaptureSource::kUsb)] = std::move(capture);
 }
 
 // --- Host side ----------------------------------------------------------------------------
@@ -167,13 +169,13 @@ void TCommThread::Acknowledge(bool running) {
   ack_event_->Set();
 }
 
-void TCommThread::DecodeAndDeliver(const PulseTrain& train) {
-  delivery_.DecodeAndDeliver(train, settings_);
+void TCommThread::Deliver(std::string_view code, const DecodedTrain& /*decoded*/) {
+  delivery_.Deliver(std::string(code));
 }
 
 void TCommThread::Calibrate() {
   time_base_.Calibrate(settings_.AllowRing0);
-  trains_.Train().TicksPerSecond = time_base_.TicksPerSecond;
+  trains_.SetTicksPerSecond(time_base_.TicksPerSecond);
 }
 
 void TCommThread::ApplyPriorityLevel() {
@@ -185,9 +187,8 @@ void TCommThread::ApplyPriorityLevel() {
   }
 }
 
-CaptureRun& TCommThread::CaptureFor(const std::string& com_name) {
-  // Exactly "USB": a port name in any other spelling is a serial port's name.
-  return com_name == kUsbComName ? *usb_capture_ : *serial_capture_;
+CaptureRun& TCommThread::CaptureFor(const ReceiverSettings& settings) {
+  return *captures_[static_cast<size_t>(CaptureSourceFor(settings))];
 }
 
 void TCommThread::Execute() {
@@ -220,7 +221,7 @@ void TCommThread::Execute() {
     if (Terminated()) break;
     ApplyPriorityLevel();
     keep_interrupts_on_ = settings_.PriorityLevel < kBusyPollingPriorityLevel;
-    CaptureFor(settings_.ComName).Run(Seams());
+    CaptureFor(settings_).Run(Seams());
     if (saved_priority_class_ != 0) {
       platform_.scheduler.SetProcessPriorityClass(saved_priority_class_);
     }

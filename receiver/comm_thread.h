@@ -12,9 +12,10 @@
 //
 // Receiver side: the thread body and the capture runs (receiver/capture_run.h), which
 // see this object only through its seams (receiver/capture_seams.h): it is their
-// control channel, their clock and the outlet of their trains. Running is written only
+// control channel, their clock and the outlet of their train pipeline. Running is written only
 // there; AckEvent is set only there.
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -25,6 +26,7 @@
 #include "config/config_box.h"
 #include "config/configuration_cycle.h"
 #include "config/receiver_settings.h"
+#include "decode/service_log.h"
 #include "hwaccess/hardware_driver.h"
 #include "platform/platform.h"
 #include "receiver/capture_run.h"
@@ -49,7 +51,7 @@ PriorityPlan PriorityPlanFor(uint8_t priority_level);
 
 class TCommThread final : public ControlChannel,
                           public CaptureClock,
-                          public TrainOutlet,
+                          public CodeOutlet,
                           public ConfigurableReceiver {
  public:
   // Creates the thread suspended, opens the hardware-access driver, tests the counters and
@@ -111,7 +113,7 @@ class TCommThread final : public ControlChannel,
   // PriorityLevel < 8 at the start of the current capture run (ring-0 capture).
   bool KeepInterruptsOn() const { return keep_interrupts_on_; }
   // CodeBuffer: the last decoded code, re-sent for a repeat frame.
-  std::string_view LastCode() const { return delivery_.LastCode(); }
+  std::string_view LastCode() const { return trains_.LastCode(); }
   // Hands one code to the host with Delivering set, as the decoder's delivery does.
   void Deliver(const std::string& code) { delivery_.Deliver(code); }
 
@@ -129,12 +131,12 @@ class TCommThread final : public ControlChannel,
   // Calibrates for the counter AllowRing0 selects; the train takes the new frequency.
   void Calibrate() override;
   TimeBaseThresholds Thresholds() const override { return time_base_.Thresholds(); }
-  bool PluginOpen() const override { return host_.PluginOpen(); }
-  void DecodeAndDeliver(const PulseTrain& train) override;
+  bool Open() const override { return host_.PluginOpen(); }
+  void Deliver(std::string_view code, const DecodedTrain& decoded) override;
 
   void Execute();
   void ApplyPriorityLevel();
-  CaptureRun& CaptureFor(const std::string& com_name);
+  CaptureRun& CaptureFor(const ReceiverSettings& settings);
   // Host side: numbers and signals one request, then waits for its acknowledgement (or
   // a delivery, or the thread's end); returns Running.
   bool Request(platform::Event& event, std::atomic<uint64_t>& number);
@@ -154,11 +156,12 @@ class TCommThread final : public ControlChannel,
   std::atomic<bool> running_{false};
   std::atomic<bool> terminated_{false};
   CodeDelivery delivery_;
-  TrainSink trains_;
+  ServiceLogWriter service_log_;
+  TrainPipeline trains_;
   bool keep_interrupts_on_ = true;
   uint32_t saved_priority_class_ = 0;
-  std::unique_ptr<CaptureRun> serial_capture_;
-  std::unique_ptr<CaptureRun> usb_capture_;
+  // The capture runs, indexed by CaptureSource.
+  std::array<std::unique_ptr<CaptureRun>, kCaptureSourceCount> captures_;
   std::unique_ptr<platform::Event> terminate_event_;
   std::unique_ptr<platform::Event> start_event_;
   std::unique_ptr<platform::Event> stop_event_;

@@ -17,6 +17,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "decode/sequence_rule.h"
 #include "platform/privileged.h"
 #include "platform/x86_instructions.h"
 #include "receiver/ring0_capture.h"
@@ -52,10 +53,8 @@ inline int32_t PollTrain(Machine& machine, int32_t& edge_count) {
   if (s.MsrPort > kModemStatusRegister && s.MsrPort <= platform::kMaxIoPort) {
     const auto port = static_cast<uint16_t>(s.MsrPort);
     const int64_t start = machine.ReadTimeStampCounter();
-    // The sequence time-out, on the difference modulo 2^64 (no overflow for any value).
-    const auto since_last =
-        static_cast<int64_t>(static_cast<uint64_t>(start) - static_cast<uint64_t>(s.LastEdgeTime));
-    if (since_last > s.Thresholds.SequenceGapTicks.load(std::memory_order_relaxed)) {
+    if (SequenceTimedOut(start, s.LastEdgeTime,
+                         s.Thresholds.SequenceGapTicks.load(std::memory_order_relaxed))) {
       s.TrainCount = 0;
     }
     s.LastEdgeTime = start;

@@ -58,7 +58,7 @@ class Capture {
 
     platform_.scheduler.SleepMs(kArmDelayMs);
     port_->StartEventWait();
-    trains_.Sequence().StartCapture(CapturePath::kSerial);
+    trains_.StartCapture(CapturePath::kSerial);
 
     MainLoop();
     port_ = nullptr;
@@ -115,7 +115,7 @@ class Capture {
           platform::kMbRetryCancel | platform::kMbIconQuestion | platform::kMbTopmost);
       if (answer != platform::kIdRetry) break;
     }
-    state_.Assembler.SetPrevStatus(status & state_.SignalMask);
+    trains_.Line().SetPrevStatus(status & state_.SignalMask);
   }
 
   void MainLoop() {
@@ -131,9 +131,8 @@ class Capture {
           break;
       }
       if (wake == Wake::kDevice) {
-        if (CaptureTrain()) {
-          if (trains_.Finish() == TrainAction::kEndThread) control_.SetTerminated();
-        } else {
+        if (CaptureTrain() == TrainAction::kEndThread) control_.SetTerminated();
+        if (read_failed_) {
           platform_.scheduler.SleepMs(kFailedPortBackoffMs);
         }
         Drain();
@@ -146,20 +145,21 @@ class Capture {
     }
   }
 
-  // Captures one train into the sink's PulseTrain. False when the port could not be
-  // read at all (nothing to count).
-  bool CaptureTrain() {
-    PulseTrain& train = trains_.Train();
-    SequenceRule& sequence = trains_.Sequence();
-    TrainAssembler& assembler = state_.Assembler;
+  // Captures one train into the pipeline, which counts it, decodes it when admitted and
+  // delivers its code. read_failed_: the port could not be read at all (nothing was
+  // counted).
+  TrainAction CaptureTrain() {
+    read_failed_ = false;
     const TimeBaseThresholds time = clock_.Thresholds();
+    trains_.SetTicksPerSecond(time.TicksPerSecond);
     if (settings_.AllowRing0) {
-      platform_.ring0->CaptureTrain(train, assembler, sequence, time.TicksPerSecond);
-      return true;
+      platform_.ring0->CaptureTrain(trains_.Train(), trains_.Line(), trains_.Sequence(),
+                                    time.TicksPerSecond);
+      return trains_.FinishTrain();
     }
     const int64_t train_start = clock_.ReadTimestamp();
-    sequence.StartTrain(train_start, time.SequenceGapTicks);
-    assembler.Begin(train.Edges.data(), train_start);
+    trains_.BeginTrain(train_start, time.SequenceGapTicks);
+    const TrainAssembler& assembler = trains_.Assembly();
 
     const bool busy = settings_.PriorityLevel >= kBusyPollingPriorityLevel;
     const TrainLimits limits{time.TrainStartWindowTicks, time.EdgeGapTicks};
@@ -176,7 +176,7 @@ class Capture {
         read_failed = true;
         break;
       }
-      assembler.Sample(status & state_.SignalMask, sample_time);
+      trains_.PushEdge(status & state_.SignalMask, sample_time);
       port_->StartEventWait();
       if (busy) {
         ended = assembler.EndsAt(sample_time, limits);
@@ -187,10 +187,11 @@ class Capture {
       }
     } while (!ended && !assembler.Full());
 
-    if (assembler.Count() > 0) sequence.EdgeRecorded(assembler.LastEdgeTicks());
-    train.LastEdgeIndex = assembler.Count() - 1;
-    train.TicksPerSecond = time.TicksPerSecond;
-    return !(read_failed && assembler.Count() == 0);
+    if (read_failed && assembler.Count() == 0) {
+      read_failed_ = true;
+      return TrainAction::kDiscard;
+    }
+    return trains_.EndTrain();
   }
 
   // The drain on the port's comm-event wait; gives up after kDrainLimitSeconds so that
@@ -221,11 +222,12 @@ class Capture {
   ControlChannel& control_;
   CaptureClock& clock_;
   ReceiverSettings& settings_;
-  TrainSink& trains_;
+  TrainPipeline& trains_;
   Translator& texts_;
   const SerialCapturePlatform& platform_;
   SerialCaptureState& state_;
   platform::SerialPort* port_ = nullptr;
+  bool read_failed_ = false;
 };
 
 }  // namespace

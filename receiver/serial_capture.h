@@ -47,10 +47,9 @@ struct InputLine {
 // Falls back to DSR for a value outside 0..2 (settings loading never yields one).
 InputLine InputLineFor(uint8_t input_signal);
 
-// What lives across the trains of one capture run: the assembler with the line's last
-// status, and the line's modem-status bit.
+// What lives across the trains of one capture run: the line's modem-status bit (the
+// line's last status lives in the train pipeline's assembler).
 struct SerialCaptureState {
-  TrainAssembler Assembler;
   uint32_t SignalMask = 0;
 };
 
@@ -72,8 +71,7 @@ struct SerialCapturePlatform {
 void RunSerialCapture(const CaptureSeams& seams, const SerialCapturePlatform& platform,
                       SerialCaptureState& state);
 
-// The serial capture as the receiver thread's capture run for port names (every name
-// but "USB").
+// The serial capture as the receiver thread's capture run for CaptureSource::kSerial.
 class SerialCaptureRun : public CaptureRun {
  public:
   explicit SerialCaptureRun(const SerialCapturePlatform& platform) : platform_(platform) {}

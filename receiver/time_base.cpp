@@ -20,7 +20,7 @@ int64_t RoundHalfEven(double value) {
 TimeBaseThresholds ThresholdsFor(int64_t ticks_per_second) {
   TimeBaseThresholds t;
   t.TicksPerSecond = static_cast<double>(ticks_per_second);
-  t.SequenceGapTicks = ticks_per_second / 2;
+  t.SequenceGapTicks = SequenceGapTicksFor(ticks_per_second);
   t.TrainStartWindowTicks = RoundHalfEven(kTrainStartWindowSeconds * t.TicksPerSecond);
   t.EdgeGapTicks = RoundHalfEven(kEdgeGapSeconds * t.TicksPerSecond);
   return t;

@@ -86,14 +86,13 @@ bool UsbCapture::PollOnce(const CaptureSeams& seams) {
 
   // Both bits on from a received train until the next poll.
   UpdateOutPort(kUsbPortBits, 0);
-  PulseTrain& train = seams.trains.Train();
   const double ticks_per_second = seams.clock.Thresholds().TicksPerSecond;
-  train.TicksPerSecond = ticks_per_second;
+  seams.trains.SetTicksPerSecond(ticks_per_second);
   BuildUsbPulseTrain(std::span<const uint8_t>(buffer_.data() + 1, static_cast<size_t>(count)),
-                     ticks_per_second, train);
+                     ticks_per_second, seams.trains.Train());
   // The USB path has no sequence time-out: every train counts, however long the pause
   // before it was.
-  return seams.trains.Finish() == TrainAction::kEndThread;
+  return seams.trains.FinishTrain() == TrainAction::kEndThread;
 }
 
 void UsbCapture::Run(const CaptureSeams& seams) {
@@ -110,7 +109,7 @@ void UsbCapture::Run(const CaptureSeams& seams) {
   }
 
   control.Acknowledge(true);
-  seams.trains.Sequence().StartCapture(CapturePath::kUsb);
+  seams.trains.StartCapture(CapturePath::kUsb);
 
   // Both status bits off while the capture starts; the bits made outputs.
   UpdateOutPort(0, kUsbPortBits);

@@ -27,7 +27,6 @@
 
 namespace sfh56 {
 
-inline constexpr char kUsbComName[] = "USB";  // ComName that selects this capture
 inline constexpr char kUsbLibraryName[] = "PlonixUSB.dll";
 inline constexpr char kUsbInitFailedText[] = "Unable to inicialize USB driver DLL library!";
 inline constexpr uint32_t kUsbPollPeriodMs = 50;
@@ -122,7 +121,7 @@ class UsbCapture {
   std::array<uint8_t, kUsbBufferBytes> buffer_{};
 };
 
-// USB capture as the receiver thread object's capture run for ComName "USB".
+// USB capture as the receiver thread object's capture run for CaptureSource::kUsb.
 class UsbCaptureRun : public CaptureRun {
  public:
   UsbCaptureRun(platform::Modules& modules, platform::MessageBoxes& message_boxes)

@@ -68,9 +68,8 @@ struct CapturedTrain {
 };
 
 // Service-log records become trains of kServiceLogTicksPerSecond (the log's resolution
-// is a microsecond); a mark (level 1) has Status 0 and a space kServiceLogIdleStatus.
+// is a microsecond); a mark (level 1) has Status 0 and a space kIdleStatus.
 inline constexpr double kServiceLogTicksPerSecond = 1000000.0;
-inline constexpr uint32_t kServiceLogIdleStatus = 0x20;
 
 struct ReadOptions {
   // The file's name, or empty for standard input: a hint for guessing the format, and

@@ -151,7 +151,7 @@ class LogReader {
     const double t0 = record_.times_ms.front();
     for (size_t c = 0; c < record_.times_ms.size(); ++c) {
       const double ticks = (record_.times_ms[c] - t0) * kServiceLogTicksPerSecond / 1000.0;
-      train.Edges[c] = {record_.levels[c] != 0 ? 0u : kServiceLogIdleStatus, std::llround(ticks)};
+      train.Edges[c] = {record_.levels[c] != 0 ? 0u : kIdleStatus, std::llround(ticks)};
     }
     train.LastEdgeIndex = static_cast<int32_t>(record_.times_ms.size()) - 1;
     out_.trains.push_back(std::move(captured));

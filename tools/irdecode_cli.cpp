@@ -128,27 +128,27 @@ std::optional<int> ParseArgs(const std::vector<std::string>& args, Options& opti
   return std::nullopt;
 }
 
-std::string ShowCode(const DecodeResult& result) {
-  if (!result.deliver) return "-";
-  return result.code.empty() ? "\"\"" : std::string(result.code);
+std::string ShowCode(const TrainCode& code) {
+  return JoinCodes({code});
 }
 
 // Service log: each record decoded again, beside the code the log recorded.
 int PrintLogReplay(const ParsedInput& input, const Options& options, ServiceLogSink* log,
                    std::ostream& out, std::ostream& err) {
-  DecoderState state;  // one CodeBuffer for the whole log, as in the receiver
+  TrainDecoder decoder(options.bit_mask, log);  // one CodeBuffer for the whole log
   int compared = 0;
   int mismatches = 0;
   for (const CapturedTrain& record : input.trains) {
-    const DecodeResult result = Decoder::Decode(record.train, options.bit_mask, state, log);
-    out << record.name << "\t" << ShowCode(result);
+    bool shift_coded = false;
+    const TrainCode code = decoder.DecodeTrain(record.train, &shift_coded);
+    out << record.name << "\t" << ShowCode(code);
     if (!record.logged.has_value()) {
       out << "\tnot logged\n";
       continue;
     }
     ++compared;
     out << "\tlogged " << record.logged->code;
-    if (result.code != record.logged->code || result.shift_coded != record.logged->shift_coded) {
+    if (code.value_or("") != record.logged->code || shift_coded != record.logged->shift_coded) {
       ++mismatches;
       out << "\tMISMATCH";
     }
@@ -234,17 +234,15 @@ int RunIrdecode(const std::vector<std::string>& args, std::istream& in, std::ost
   if (input.format == InputFormat::kServiceLog) {
     status = PrintLogReplay(input, options, log.get(), out, err);
   } else if (input.format == InputFormat::kEdges) {
-    DecoderState state;  // one CodeBuffer for the whole run, as in the receiver
+    TrainDecoder decoder(options.bit_mask, log.get());  // one CodeBuffer for the whole run
     for (const CapturedTrain& train : input.trains) {
-      const DecodeResult result = Decoder::Decode(train.train, options.bit_mask, state, log.get());
       // An empty code (a repeat frame before any code) prints as an empty line.
-      out << (result.deliver ? std::string(result.code) : "-") << "\n";
+      out << decoder.DecodeTrain(train.train).value_or("-") << "\n";
     }
   } else {
     for (const Recording& recording : input.recordings) {
-      DecoderState state;  // each recording as a fresh press after the receiver started
-      out << recording.name << "\t"
-          << JoinCodes(DecodeRecording(recording, options.bit_mask, state, log.get())) << "\n";
+      TrainDecoder decoder(options.bit_mask, log.get());  // a fresh press after the start
+      out << recording.name << "\t" << JoinCodes(decoder.DecodeRecording(recording)) << "\n";
     }
   }
   return input.errors.empty() ? status : kExitBadInput;

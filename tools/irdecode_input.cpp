@@ -1,5 +1,7 @@
 #include "tools/irdecode_input.h"
 
+#include <cmath>
+
 #include "tools/replay/durations.h"
 
 namespace sfh56::tools {
@@ -8,14 +10,53 @@ std::vector<PulseTrain> RecordingTrains(const Recording& recording) {
   return ReplayedTrains(recording.durations_us, kReplayTicksPerSecond);
 }
 
-std::vector<TrainCode> DecodeRecording(const Recording& recording, int32_t bit_mask,
-                                       DecoderState& state, ServiceLogSink* log) {
-  std::vector<TrainCode> codes;
-  for (const PulseTrain& train : RecordingTrains(recording)) {
-    const DecodeResult result = Decoder::Decode(train, bit_mask, state, log);
-    codes.push_back(result.deliver ? TrainCode(std::string(result.code)) : std::nullopt);
+namespace {
+
+ReceiverSettings DecodingSettings(int32_t bit_mask, bool logging) {
+  ReceiverSettings settings;
+  settings.CommandOrder = 0;
+  settings.BitMask = bit_mask;
+  settings.ServiceMode = logging;
+  return settings;
+}
+
+}  // namespace
+
+TrainDecoder::TrainDecoder(int32_t bit_mask, ServiceLogSink* log)
+    : settings_(DecodingSettings(bit_mask, log != nullptr)), pipeline_(settings_, *this, log) {}
+
+std::vector<TrainCode> TrainDecoder::DecodeRecording(const Recording& recording) {
+  codes_.clear();
+  for (double us : recording.durations_us) {
+    if (!(us >= 0.0) || !std::isfinite(us)) return {};
   }
-  return codes;
+  pipeline_.StartCapture(CapturePath::kSerial);
+  pipeline_.SetTicksPerSecond(kReplayTicksPerSecond);
+  bool mark = true;
+  for (double us : recording.durations_us) {
+    pipeline_.PushDuration(mark, us);
+    mark = !mark;
+  }
+  pipeline_.PushTimeout();
+  return std::move(codes_);
+}
+
+TrainCode TrainDecoder::DecodeTrain(const PulseTrain& train, bool* shift_coded) {
+  codes_.clear();
+  shift_coded_ = false;
+  pipeline_.Train() = train;
+  pipeline_.FinishTrain();
+  if (shift_coded != nullptr) *shift_coded = shift_coded_;
+  return codes_.empty() ? std::nullopt : codes_.front();
+}
+
+void TrainDecoder::TrainCaptured(const PulseTrain& /*train*/) {
+  codes_.emplace_back(std::nullopt);
+}
+
+void TrainDecoder::Deliver(std::string_view code, const DecodedTrain& decoded) {
+  codes_.back() = std::string(code);
+  shift_coded_ = decoded.shift_coded;
 }
 
 std::string JoinCodes(const std::vector<TrainCode>& codes) {

@@ -39,7 +39,7 @@ constexpr C kDialogOrder[] = {
     C::BitMaskLabel,       C::BitMaskSpinEdit};
 constexpr C kRuledByPort[] = {C::InputSignalComboBox, C::InputSignalLabel, C::AllowRing0CheckBox};
 constexpr C kSpinEdits[] = {C::CommandOrderSpinEdit, C::BitMaskSpinEdit, C::PrioritySpinEdit};
-constexpr const char* kPorts[] = {"COM1", "COM2", "COM3", "COM4", "USB"};
+constexpr const char* kPorts[] = {"COM1", "COM2", "COM3", "COM4", kUsbComName};
 constexpr const char* kPins[] = {"CTS", "DSR", "DCD"};
 
 const SpinEditRule& RuleOf(C spin) {

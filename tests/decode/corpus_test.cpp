@@ -42,11 +42,10 @@ TEST(RecordedSignals, EveryCodeMatchesTheGoldenFile) {
   ASSERT_EQ(golden.size(), recordings.size());
   int mismatches = 0;
   for (size_t i = 0; i < recordings.size(); ++i) {
-    DecoderState state16;
-    DecoderState state0;
-    const std::string actual =
-        tools::JoinCodes(tools::DecodeRecording(recordings[i], 16, state16)) + "\t" +
-        tools::JoinCodes(tools::DecodeRecording(recordings[i], 0, state0));
+    tools::TrainDecoder decoder16(16);
+    tools::TrainDecoder decoder0(0);
+    const std::string actual = tools::JoinCodes(decoder16.DecodeRecording(recordings[i])) + "\t" +
+                               tools::JoinCodes(decoder0.DecodeRecording(recordings[i]));
     if (actual != golden[i] && ++mismatches <= 20) {
       ADD_FAILURE() << "line " << i + 1 << " " << recordings[i].name << "\n  expected " << golden[i]
                     << "\n  actual   " << actual;
@@ -140,13 +139,12 @@ TEST(RecordedSignals, BundledRemotesGiveOneStableCodePerButton) {
   const auto biphase = tools::ParseMode2(ReadFile(dir + "/biphase_remote.mode2"), errors);
   EXPECT_TRUE(errors.empty());
   ASSERT_EQ(space_coded.size(), 8u);
-  DecoderState state;
+  tools::TrainDecoder decoder(16);
   EXPECT_EQ(space_coded[0].name, "Volume+");
-  EXPECT_EQ(tools::JoinCodes(tools::DecodeRecording(space_coded[0], 16, state)), "F807");
-  EXPECT_EQ(tools::JoinCodes(tools::DecodeRecording(space_coded[2], 16, state)), "18E7");
+  EXPECT_EQ(tools::JoinCodes(decoder.DecodeRecording(space_coded[0])), "F807");
+  EXPECT_EQ(tools::JoinCodes(decoder.DecodeRecording(space_coded[2])), "18E7");
   std::vector<std::string> codes;
-  for (const auto& r : biphase)
-    codes.push_back(tools::JoinCodes(tools::DecodeRecording(r, 16, state)));
+  for (const auto& r : biphase) codes.push_back(tools::JoinCodes(decoder.DecodeRecording(r)));
   EXPECT_EQ(codes, (std::vector<std::string>{"3401", "3402", "3403", "3404"}));
 }
 

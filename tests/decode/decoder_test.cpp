@@ -169,9 +169,9 @@ TEST(DecoderRepeatFrame, ExactlyFiveMillisecondsOrFiveEdgesDeliverNothing) {
   exact.TicksPerSecond = 1000000.0;
   exact.LastEdgeIndex = 3;
   exact.Edges[0] = {0, 0};
-  exact.Edges[1] = {test::kIdle, 5000};  // 5000 / 10^6 s is the double nearest 0.005
+  exact.Edges[1] = {kIdleStatus, 5000};  // 5000 / 10^6 s is the double nearest 0.005
   exact.Edges[2] = {0, 7000};
-  exact.Edges[3] = {test::kIdle, 7500};
+  exact.Edges[3] = {kIdleStatus, 7500};
   EXPECT_FALSE(Decoder::Decode(exact, 16, state).deliver);
 
   EXPECT_FALSE(
@@ -215,7 +215,7 @@ TEST(DecoderSpaceCoded, LastIntervalOfATwentyFiveIntervalFramePairsWithNothing) 
     for (int mark = 0; mark < 24; ++mark) {
       train.Edges[c++] = {0, t};
       t += 629;  // 0.6 ms
-      train.Edges[c++] = {test::kIdle, t};
+      train.Edges[c++] = {kIdleStatus, t};
       t += mark < 23 ? 10486 : last_space_ticks;
     }
     train.Edges[c] = {0, t};
@@ -254,7 +254,7 @@ TEST(DecoderStartTime, ElevenEqualIntervalsGiveOneCodeAndOneLogWhereverTheTrainS
         train.TicksPerSecond = rate;
         const int64_t start = uptime_s * static_cast<int64_t>(rate) + nudge;
         for (int c = 0; c <= 11; ++c)
-          train.Edges[c] = {c % 2 == 0 ? 0u : test::kIdle, start + c * interval};
+          train.Edges[c] = {c % 2 == 0 ? 0u : kIdleStatus, start + c * interval};
         train.LastEdgeIndex = 11;
         DecoderState state;
         LogHead log;
@@ -319,7 +319,7 @@ TEST(EstimateThreshold, RepeatsCountedInTheStepAfterEndOnThePlaceholder) {
 }
 
 TEST(EstimateThreshold, NoIntervalsGiveFiftySeconds) {
-  IntervalRecord none[1];
+  IntervalRecord none[1]{};
   const Thresholds th = EstimateThreshold(none, 0, -1);
   EXPECT_EQ(th.Mode, CodingMode::kBiPhase);
   EXPECT_DOUBLE_EQ(th.SpaceSeconds, 50.0);

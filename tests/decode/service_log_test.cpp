@@ -22,7 +22,7 @@ PulseTrain TwelveEdgeTrain() {
   train.TicksPerSecond = 1000000.0;
   int64_t t = 2000000;
   for (int c = 0; c <= 11; ++c) {
-    train.Edges[c] = {c % 2 == 0 ? 0u : test::kIdle, t};
+    train.Edges[c] = {c % 2 == 0 ? 0u : kIdleStatus, t};
     if (c < 11) t += intervals_us[c];
   }
   train.LastEdgeIndex = 11;

@@ -12,7 +12,6 @@
 namespace sfh56::test {
 
 inline constexpr double kNanoTicksPerSecond = 1e9;
-inline constexpr uint32_t kIdle = 0x20;
 
 // Intervals alternate starting with a mark (pin clear) unless first_is_mark is false.
 // The first edge is at base_ticks; the pin idles after the last interval only when that
@@ -20,16 +19,7 @@ inline constexpr uint32_t kIdle = 0x20;
 inline PulseTrain TrainFromSeconds(const std::vector<double>& intervals_s,
                                    bool first_is_mark = true, int64_t base_ticks = 1'000'000'000) {
   PulseTrain train;
-  train.TicksPerSecond = kNanoTicksPerSecond;
-  double t = 0.0;
-  bool mark = first_is_mark;
-  int index = 0;
-  for (size_t i = 0; i <= intervals_s.size() && index < kEdgeCapacity; ++i) {
-    train.Edges[index++] = {mark ? 0u : kIdle, base_ticks + std::llround(t * kNanoTicksPerSecond)};
-    if (i < intervals_s.size()) t += intervals_s[i];
-    mark = !mark;
-  }
-  train.LastEdgeIndex = index - 1;
+  DurationsToEdges(intervals_s, 1.0, kNanoTicksPerSecond, train, base_ticks, first_is_mark);
   return train;
 }
 

@@ -62,7 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int count = 0;
   int64_t t = in.Get<int32_t>();
   while (!in.Done() && count < kEdgeCapacity) {
-    const uint32_t status = (mode & 4) != 0 ? in.Get<uint32_t>() : (count % 2 == 0 ? 0 : 0x20);
+    const uint32_t status =
+        (mode & 4) != 0 ? in.Get<uint32_t>() : (count % 2 == 0 ? 0 : kIdleStatus);
     if ((mode & 8) != 0) {
       t = in.Get<int64_t>();  // anything, also decreasing
     } else {

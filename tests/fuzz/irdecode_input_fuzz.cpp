@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (error.line < 0 || error.line > lines || error.message.empty()) std::abort();
   }
 
-  DecoderState state;
+  TrainDecoder decoder(16);
   for (const Recording& recording : input.recordings) {
     if (recording.line < 0 || recording.line > lines) std::abort();
     for (double us : recording.durations_us) {
@@ -64,13 +64,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const PulseTrain& train : RecordingTrains(recording)) {
       if (train.LastEdgeIndex < -1 || train.LastEdgeIndex >= kEdgeCapacity) std::abort();
     }
-    (void)JoinCodes(DecodeRecording(recording, 16, state));
+    (void)JoinCodes(decoder.DecodeRecording(recording));
   }
   for (const CapturedTrain& captured : input.trains) {
     if (captured.line < 0 || captured.line > lines) std::abort();
     const PulseTrain& train = captured.train;
     if (train.LastEdgeIndex < -1 || train.LastEdgeIndex >= kEdgeCapacity) std::abort();
-    (void)Decoder::Decode(train, 16, state);
+    (void)decoder.DecodeTrain(train);
   }
   return 0;
 }

@@ -31,7 +31,7 @@ inline constexpr int64_t kNsPerUs = 1000;
 // virtual clock; its translation marks the text.
 class RecordingReceiver : public sim::ReplayControl,
                           public sim::ReplayClock,
-                          public TrainOutlet,
+                          public CodeOutlet,
                           public Translator {
  public:
   struct Admitted {
@@ -44,8 +44,9 @@ class RecordingReceiver : public sim::ReplayControl,
 
   CaptureSeams Seams() { return {*this, *this, settings, trains, *this}; }
 
-  bool PluginOpen() const override { return plugin_open; }
-  void DecodeAndDeliver(const PulseTrain& train) override {
+  bool Open() const override { return plugin_open; }
+  void Deliver(std::string_view /*code*/, const DecodedTrain& /*decoded*/) override {}
+  void TrainAdmitted(const PulseTrain& train) override {
     admitted.push_back(
         {{train.Edges.begin(), train.Edges.begin() + train.EdgeCount()}, clock_.NowNs()});
     if (on_decode) on_decode(train);
@@ -56,7 +57,7 @@ class RecordingReceiver : public sim::ReplayControl,
   std::string TranslateText(const std::string& text) override { return "<" + text + ">"; }
 
   ReceiverSettings settings;
-  TrainSink trains{settings, *this};
+  TrainPipeline trains{settings, *this};
   bool plugin_open = true;
   std::vector<Admitted> admitted;
   std::vector<int> captured_counts;  // edges of every captured train, admitted or not

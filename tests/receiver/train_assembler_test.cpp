@@ -53,10 +53,10 @@ TEST(DurationsToTrain, MarksClearTheIdlePinAndTimesBecomeTicks) {
   EXPECT_EQ(train.TicksPerSecond, 2000000.0);
   EXPECT_EQ(train.Edges[0].Status, 0u);
   EXPECT_EQ(train.Edges[0].Timestamp, 100);
-  EXPECT_EQ(train.Edges[1].Status, kReplayIdleStatus);
+  EXPECT_EQ(train.Edges[1].Status, kIdleStatus);
   EXPECT_EQ(train.Edges[1].Timestamp, 18100);
   EXPECT_EQ(train.Edges[2].Timestamp, 27100);
-  EXPECT_EQ(train.Edges[3].Status, kReplayIdleStatus);
+  EXPECT_EQ(train.Edges[3].Status, kIdleStatus);
   EXPECT_EQ(train.Edges[3].Timestamp, 28220);
 }
 

@@ -33,14 +33,14 @@ class DecodingThread : public test::CaptureDouble {
 
   Wake AfterScript() override { return receiver_.Drained() ? Wake::kStop : Wake::kTimeout; }
   void SetTerminated() override { ADD_FAILURE() << "the capture ended the thread"; }
-  void DecodeAndDeliver(const PulseTrain& admitted) override {
-    const DecodeResult result = Decoder::Decode(admitted, 16, state_);
-    codes.push_back(result.deliver ? std::string(result.code) : std::string("<none>"));
+  // "<none>" stands for an admitted train that gave no code.
+  void TrainAdmitted(const PulseTrain& /*admitted*/) override { codes.push_back("<none>"); }
+  void Deliver(std::string_view code, const DecodedTrain& /*decoded*/) override {
+    codes.back() = std::string(code);
   }
 
  private:
   const sim::SimUsbReceiver& receiver_;
-  DecoderState state_;
 };
 
 // The replay file of the Windows tests: microseconds, mark first, one signal a line.

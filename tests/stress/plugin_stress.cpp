@@ -339,7 +339,7 @@ class Harness {
 void TrainCapture::Run(const CaptureSeams& seams) {
   t_receiver = receiver_;
   seams.control.Acknowledge(true);
-  seams.trains.Sequence().StartCapture(CapturePath::kUsb);  // every train is complete
+  seams.trains.StartCapture(CapturePath::kUsb);  // every train is complete
   thread_local std::mt19937 pace(static_cast<unsigned>(receiver_));
   for (;;) {
     const RequestAnswer answer = AnswerRequest(seams.control, seams.control.Wait(0));
@@ -351,7 +351,7 @@ void TrainCapture::Run(const CaptureSeams& seams) {
     const RecordedTrain& recorded = harness_.NextTrain(index);
     seams.trains.Train() = recorded.train;
     harness_.Decoded(receiver_, index);
-    if (seams.trains.Finish() == TrainAction::kEndThread) {
+    if (seams.trains.FinishTrain() == TrainAction::kEndThread) {
       // The host closed: the train is not decoded and the thread ends itself.
       harness_.NotDecoded(receiver_);
       seams.control.SetTerminated();

@@ -1,7 +1,7 @@
 #pragma once
 // The seams of one capture run as a test drives it on its own thread: host requests from
-// a script, a clock of fixed rate, a settings record, the real train sink with an outlet
-// that records every admitted train, and translation that leaves texts alone. A test
+// a script, a clock of fixed rate, a settings record, the real train pipeline with an
+// outlet that records every admitted train, and translation that leaves texts alone. A test
 // derives to change what it needs (the requests after the script, the outlet, the
 // translation).
 
@@ -17,7 +17,7 @@ namespace sfh56::test {
 
 class CaptureDouble : public ControlChannel,
                       public CaptureClock,
-                      public TrainOutlet,
+                      public CodeOutlet,
                       public Translator {
  public:
   CaptureSeams Seams() { return {*this, *this, settings, sink, *this}; }
@@ -49,8 +49,9 @@ class CaptureDouble : public ControlChannel,
     return t;
   }
 
-  bool PluginOpen() const override { return plugin_open; }
-  void DecodeAndDeliver(const PulseTrain& admitted) override { decoded.push_back(admitted); }
+  bool Open() const override { return plugin_open; }
+  void TrainAdmitted(const PulseTrain& admitted) override { decoded.push_back(admitted); }
+  void Deliver(std::string_view /*code*/, const DecodedTrain& /*decoded*/) override {}
 
   std::string TranslateText(const std::string& text) override { return text; }
 
@@ -63,7 +64,7 @@ class CaptureDouble : public ControlChannel,
   double ticks_per_second = 1000000.0;
   bool plugin_open = true;
   ReceiverSettings settings;
-  TrainSink sink{settings, *this};
+  TrainPipeline sink{settings, *this};
   PulseTrain& train = sink.Train();
   SequenceRule& sequence = sink.Sequence();
   std::vector<PulseTrain> decoded;

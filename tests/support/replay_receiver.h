@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "config/receiver_settings.h"
+#include "decode/service_log.h"
 #include "platform/sim/scripted_scheduler.h"
 #include "platform/sim/sim_clock.h"
 #include "platform/sim/sim_files.h"
@@ -86,23 +87,23 @@ class ReplayClock : public CaptureClock {
 };
 
 // A replayed receiver that decodes admitted trains and delivers their codes to a host
-// through the receiver's own decode-and-deliver.
+// through the receiver's own train pipeline and delivery.
 class ReplayReceiver : public ReplayControl,
                        public ReplayClock,
-                       public TrainOutlet,
+                       public CodeOutlet,
                        public Translator {
  public:
   ReplayReceiver(SimClock& clock, platform::Scheduler& scheduler, HostServices& host)
       : ReplayControl(clock, scheduler),
         ReplayClock(clock),
         host_(host),
-        delivery_(files_, host, delivering_) {}
+        delivery_(host, delivering_) {}
 
   CaptureSeams Seams() { return {*this, *this, settings, trains, *this}; }
 
-  bool PluginOpen() const override { return host_.PluginOpen(); }
-  void DecodeAndDeliver(const PulseTrain& train) override {
-    delivery_.DecodeAndDeliver(train, settings);
+  bool Open() const override { return host_.PluginOpen(); }
+  void Deliver(std::string_view code, const DecodedTrain& /*decoded*/) override {
+    delivery_.Deliver(std::string(code));
   }
   void TrainCaptured(const PulseTrain& train) override {
     if (on_train_captured) on_train_captured(train);
@@ -110,12 +111,13 @@ class ReplayReceiver : public ReplayControl,
   std::string TranslateText(const std::string& text) override { return host_.TranslateText(text); }
 
   ReceiverSettings settings;
-  TrainSink trains{settings, *this};
+  TrainPipeline trains{settings, *this, &log_};
   std::function<void(const PulseTrain&)> on_train_captured;
 
  private:
   HostServices& host_;
   SimFiles files_;  // the service log's, when ServiceMode is set
+  ServiceLogWriter log_{files_};
   DeliveringFlag delivering_;
   CodeDelivery delivery_;
 };

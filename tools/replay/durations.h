@@ -3,7 +3,7 @@
 // alternating mark and space) turned into the pulse trains the receiver would capture.
 // Shared by the decoding tool, the recorded-signal tests and benchmarks.
 //
-// The pin idles set (status kReplayIdleStatus, the DSR bit) and is clear (status 0)
+// The pin idles set (status kIdleStatus, the DSR bit) and is clear (status 0)
 // during a mark, as the demodulator drives it; after the last mark it returns to idle.
 // Times are converted to ticks as start_ticks + round(microseconds x rate / 10^6),
 // from the start of the recording.
@@ -16,7 +16,6 @@
 
 namespace sfh56 {
 
-inline constexpr uint32_t kReplayIdleStatus = 0x20;  // MS_DSR_ON
 inline constexpr double kReplayTicksPerSecond = 1000000.0;
 
 // The whole recording as one train: durations.size() + 1 edges. False (train emptied)

@@ -5,7 +5,7 @@
 #include <iosfwd>
 #include <string>
 
-#include "daemon/pulse_pipeline.h"
+#include "daemon/pipeline_input.h"
 #include "daemon/source.h"
 #include "decode/decoder.h"
 

@@ -17,7 +17,7 @@
 #include "daemon/linux/run_loop.h"
 #include "daemon/linux/serial_source.h"
 #include "daemon/options.h"
-#include "daemon/pulse_pipeline.h"
+#include "daemon/pipeline_input.h"
 #include "daemon/service_log_file.h"
 #include "tools/sfh56d/learn.h"
 #include "tools/sfh56d/replay_source.h"
@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
     return true;
   };
 
-  PulsePipeline pipeline(settings, router, log ? &*log : nullptr);
+  PipelineInput pipeline(settings, router, log ? &*log : nullptr);
   const int status = RunDaemon(*source, pipeline, hooks);
   const PipelineCounts& counts = pipeline.Counts();
   std::fprintf(stderr, "sfh56d: %lld trains, %lld codes", static_cast<long long>(counts.trains),

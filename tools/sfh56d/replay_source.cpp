@@ -1,13 +1,17 @@
 #include "tools/sfh56d/replay_source.h"
 
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <time.h>
+#include <unistd.h>
 
-#include <chrono>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
-#include <iostream>
-#include <sstream>
+#include <cstring>
+#include <stdexcept>
 
 #include "tools/ir_input.h"
 
@@ -22,45 +26,70 @@ int64_t MonotonicNs() {
 
 }  // namespace
 
+ReplaySource::ReplaySource(std::string path, bool fast)
+    : path_(std::move(path)), fast_(fast), stop_fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+  if (stop_fd_ < 0) throw std::runtime_error("eventfd failed");
+}
+
+ReplaySource::~ReplaySource() {
+  close(stop_fd_);
+}
+
 bool ReplaySource::Open(std::string& error) {
   if (path_ == "-") return true;
-  std::ifstream in(path_);
-  if (!in) {
-    error = path_ + ": cannot be read";
+  const int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = path_ + ": " + std::strerror(errno);
     return false;
   }
+  close(fd);
   return true;
 }
 
 bool ReplaySource::WaitUntil(int64_t at_ns) {
-  std::unique_lock lock(mutex_);
   for (;;) {
-    if (stop_) return false;
-    const int64_t left_ns = at_ns - MonotonicNs();
-    if (left_ns <= 0) return true;
-    wake_.wait_for(lock, std::chrono::nanoseconds(left_ns));
+    const int64_t left_ns = std::max<int64_t>(0, at_ns - MonotonicNs());
+    const timespec left{static_cast<time_t>(left_ns / 1000000000),
+                        static_cast<long>(left_ns % 1000000000)};
+    pollfd stop{stop_fd_, POLLIN, 0};
+    if (ppoll(&stop, 1, &left, nullptr) > 0) return false;
+    if (left_ns == 0) return true;
   }
+}
+
+bool ReplaySource::ReadAll(std::string& bytes) {
+  const int fd = path_ == "-" ? 0 : open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return true;  // gone since Open: nothing to replay
+  bool stopped = false;
+  char buffer[65536];
+  for (;;) {
+    pollfd fds[2] = {{fd, POLLIN, 0}, {stop_fd_, POLLIN, 0}};
+    if (poll(fds, 2, -1) < 0 && errno != EINTR) break;
+    if (fds[1].revents != 0) {
+      stopped = true;
+      break;
+    }
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    bytes.append(buffer, static_cast<size_t>(n));
+  }
+  if (fd != 0) close(fd);
+  return !stopped;
 }
 
 void ReplaySource::Stop() {
-  {
-    std::lock_guard lock(mutex_);
-    stop_ = true;
-  }
-  wake_.notify_all();
+  const uint64_t one = 1;
+  [[maybe_unused]] const ssize_t n = write(stop_fd_, &one, sizeof one);
 }
 
 Source::End ReplaySource::Run(PulseSink& sink, std::string&) {
-  std::ostringstream bytes;
-  if (path_ == "-") {
-    bytes << std::cin.rdbuf();
-  } else {
-    bytes << std::ifstream(path_, std::ios::binary).rdbuf();
-  }
+  std::string bytes;
+  if (!ReadAll(bytes)) return End::kStopped;
   tools::ReadOptions read_options;
   if (path_ != "-") read_options.file_name = path_;
   const tools::ParsedInput input =
-      tools::ReadInput(bytes.str(), tools::InputFormat::kUnknown, read_options);
+      tools::ReadInput(bytes, tools::InputFormat::kUnknown, read_options);
   for (const tools::InputError& problem : input.errors) {
     std::fprintf(stderr, "sfh56d: %s:%d: %s\n", path_.c_str(), problem.line,
                  problem.message.c_str());

@@ -5,8 +5,6 @@
 // fast as possible on the replay's own clock; captured trains (edge lines, service
 // logs) go to the decoder as they are.
 
-#include <condition_variable>
-#include <mutex>
 #include <string>
 
 #include "daemon/source.h"
@@ -17,7 +15,8 @@ inline constexpr int64_t kReplayPauseNs = 600 * kNsPerMs;
 
 class ReplaySource : public Source {
  public:
-  ReplaySource(std::string path, bool fast) : path_(std::move(path)), fast_(fast) {}
+  ReplaySource(std::string path, bool fast);
+  ~ReplaySource() override;
 
   bool Open(std::string& error) override;
   End Run(PulseSink& sink, std::string& error) override;
@@ -31,12 +30,13 @@ class ReplaySource : public Source {
  private:
   // Real time: waits until at_ns on CLOCK_MONOTONIC; false when stopped.
   bool WaitUntil(int64_t at_ns);
+  // Reads the whole input; false when stopped first (standard input may be a pipe
+  // that stays open).
+  bool ReadAll(std::string& bytes);
   std::string path_;
   bool fast_;
   bool failed_ = false;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  bool stop_ = false;
+  int stop_fd_ = -1;
 };
 
 }  // namespace sfh56::daemon

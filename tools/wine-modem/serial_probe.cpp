@@ -28,7 +28,7 @@ using namespace sfh56;
 // admitted trains decoded and printed with their durations.
 class ProbeReceiver : public ControlChannel,
                       public CaptureClock,
-                      public TrainOutlet,
+                      public CodeOutlet,
                       public Translator {
  public:
   explicit ProbeReceiver(platform::Scheduler& scheduler)
@@ -59,8 +59,9 @@ class ProbeReceiver : public ControlChannel,
   void Calibrate() override {}
   TimeBaseThresholds Thresholds() const override { return ThresholdsFor(frequency_); }
 
-  bool PluginOpen() const override { return true; }
-  void DecodeAndDeliver(const PulseTrain& train) override {
+  // The pipeline's delivery is not needed: each admitted train is printed with its code.
+  void Deliver(std::string_view /*code*/, const DecodedTrain& /*decoded*/) override {}
+  void TrainAdmitted(const PulseTrain& train) override {
     const DecodeResult result = Decoder::Decode(train, settings.BitMask, decoder_);
     std::printf("train of %d edges -> %s\n  us:", train.EdgeCount(),
                 result.deliver ? std::string(result.code).c_str() : "(nothing)");
@@ -77,7 +78,7 @@ class ProbeReceiver : public ControlChannel,
   void RequestTerminate() { terminate_->Set(); }
 
   ReceiverSettings settings;
-  TrainSink trains{settings, *this};
+  TrainPipeline trains{settings, *this};
 
  private:
   platform::Scheduler& scheduler_;

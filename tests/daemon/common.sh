@@ -1,0 +1,23 @@
+# Shared by the daemon's end-to-end tests: SFH56D and IRDECODE name the programs,
+# DATA the recordings, WORK a fresh folder of the test's own.
+set -eu
+fail() { echo "FAIL: $*" >&2; exit 1; }
+# The codes irdecode gives a file, one per line, in order (trains that deliver nothing
+# left out).
+expected_codes() {
+  "$IRDECODE" "$@" | awk -F'\t' '{ n = split($NF, c, " ");
+    for (i = 1; i <= n; i++) if (c[i] != "-" && c[i] != "\"\"") print c[i] }'
+}
+# Waits up to $2 seconds until file $1 has at least $3 lines.
+wait_lines() {
+  i=0
+  while [ "$(wc -l < "$1" 2>/dev/null || echo 0)" -lt "$3" ]; do
+    i=$((i + 1)); [ $i -le $(($2 * 20)) ] || return 1; sleep 0.05
+  done
+}
+# Waits up to $2 seconds until path $1 exists.
+wait_path() {
+  i=0
+  while [ ! -e "$1" ]; do i=$((i + 1)); [ $i -le $(($2 * 20)) ] || return 1; sleep 0.05; done
+}
+rm -rf "$WORK" && mkdir -p "$WORK"

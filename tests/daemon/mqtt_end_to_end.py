@@ -149,10 +149,13 @@ def main():
     sub.wait_for("offline", lambda ms: [m[3] for m in on(PREFIX + "/availability", ms)][-1:] == ["offline"])
     sub.take()
 
+    service_log = os.path.join(folder, "service.log")
+
     def replay(fast, restart):
         """One replay of the recording; the messages it gave and the codes it printed."""
         proc = spawn(daemon + ["--source", "replay:" + recording] +
-                                (["--fast"] if fast else []), stdout=subprocess.PIPE, text=True)
+                     (["--fast", "--service-log", service_log] if fast else []),
+                     stdout=subprocess.PIPE, text=True)
         printed = []  # (arrival, code) of the daemon's output lines
         reader = threading.Thread(
             target=lambda: printed.extend((time.monotonic_ns(), l.split()[0]) for l in proc.stdout))
@@ -184,11 +187,15 @@ def main():
         states = [m[3] for m in on(PREFIX + "/availability", messages)]
         if restart:
             check("online" in states[states.index("offline"):], f"not online again: {states}")
-        return messages, decoded, printed, during_restart
+        return messages, decoded, printed, during_restart, got
 
     # 2. As fast as possible: the codes are irdecode's; the triggers of unnamed codes.
-    messages, decoded, _, _ = replay(fast=True, restart=False)
+    messages, decoded, _, _, got = replay(fast=True, restart=False)
     check(decoded == codes, f"the daemon decoded {decoded}, irdecode gives {codes}")
+    with open(service_log) as f:  # "Code= 48B7;  ShiftCoded=TRUE ; 1.15"
+        logged = {l.split()[1].rstrip(";") for l in f if l.startswith("Code=") and "=TRUE" in l}
+    check(logged and logged == {g["code"] for g in got if g["shift_coded"]},
+          f"shift_coded differs from the service log's ShiftCoded=TRUE codes {logged}")
     unnamed_twice = {c for c in codes if c not in named and codes.count(c) >= 2}
     triggers = {json.loads(p)["payload"] for p in configs(messages).values() if p}
     check(unnamed_twice <= triggers, f"no trigger for {unnamed_twice - triggers}")
@@ -196,7 +203,7 @@ def main():
           "a trigger for a code seen only once")
 
     # 3. In real time, the broker restarted in the middle (not when measuring the latency).
-    messages, decoded, printed, during_restart = replay(fast=False, restart=not args.latency)
+    messages, decoded, printed, during_restart, _ = replay(fast=False, restart=not args.latency)
     sub.proc.terminate()
     broker.stop()
     print(f"{len(codes)} codes, {len(named)} named, {len(unnamed_twice)} unnamed triggers; "

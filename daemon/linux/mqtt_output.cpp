@@ -2,6 +2,8 @@
 
 #include <mosquitto.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -455,6 +457,13 @@ struct MqttOutput::State {
   }
 
   void Run() {
+    // A write to a connection the broker closed raises SIGPIPE in this thread (OpenSSL does
+    // not ask the kernel to spare it); blocked here it stays pending and harmless, whatever
+    // the program does with the signal.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
     while (!Drain()) {
       if (link == Link::kIdle) {
         auto now = Clock::now();

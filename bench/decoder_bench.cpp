@@ -65,11 +65,10 @@ PulseTrain WorstCaseTrain() {
 
 void BM_DecodeCorpusTrain(benchmark::State& st) {
   static const std::vector<PulseTrain> trains = CorpusTrains();
-  DecoderState state;
   size_t i = 0;
   const long before = allocations.load();
   for (auto _ : st) {
-    benchmark::DoNotOptimize(Decoder::Decode(trains[i], 16, state));
+    benchmark::DoNotOptimize(DecodePulseTrain(trains[i], 16));
     if (++i == trains.size()) i = 0;
   }
   st.counters["allocs_per_decode"] =
@@ -80,9 +79,8 @@ BENCHMARK(BM_DecodeCorpusTrain);
 
 void BM_DecodeWorstCase300Edges(benchmark::State& st) {
   const PulseTrain train = WorstCaseTrain();
-  DecoderState state;
   const long before = allocations.load();
-  for (auto _ : st) benchmark::DoNotOptimize(Decoder::Decode(train, 0, state));
+  for (auto _ : st) benchmark::DoNotOptimize(DecodePulseTrain(train, 0));
   st.counters["allocs_per_decode"] =
       static_cast<double>(allocations.load() - before) / static_cast<double>(st.iterations());
 }

@@ -82,8 +82,9 @@ void PipelineInput::Captured(const PulseTrain& train) {
   pipeline_.SetTicksPerSecond(kClockTicksPerSecond);
 }
 
-void PipelineInput::TrainCaptured(const PulseTrain&) {
+void PipelineInput::TrainCaptured(const PulseTrain& train) {
   ++counts_.trains;
+  if (on_train) on_train(train);
   drop_ = lost_;
   lost_ = false;
   if (drop_) ++counts_.lost;

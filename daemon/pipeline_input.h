@@ -7,6 +7,7 @@
 // instead of decoded.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string_view>
 
@@ -52,6 +53,8 @@ class PipelineInput : public TrainInput, private CodeOutlet, private ServiceLogS
   void Flush() override;
 
   const PipelineCounts& Counts() const { return counts_; }
+  // Called with every finished train (learn keeps them for the advisor).
+  std::function<void(const PulseTrain&)> on_train;
 
  private:
   // CodeOutlet

@@ -26,7 +26,16 @@ class PulseSink {
   virtual void Lost() = 0;
   // A train assembled elsewhere (a service log or an edge line being replayed).
   virtual void Captured(const PulseTrain& train) = 0;
+  // For the daemon's clock, from a source stamped on CLOCK_MONOTONIC: every change the
+  // source has yet to push is stamped at or after at_ns (kNoChangeYet: none is in hand;
+  // kChangeInHand: one is being stamped and pushed). Silence is taken as real only up to
+  // there, so a source thread that is held up between stamping a change and pushing it
+  // never makes a train end early.
+  virtual void NoChangeBefore(int64_t /*at_ns*/) {}
 };
+
+inline constexpr int64_t kNoChangeYet = INT64_MAX;
+inline constexpr int64_t kChangeInHand = INT64_MIN;
 
 // A PulseSink that assembles trains and keeps time: the daemon's run loop asks it when
 // the line's silence ends something, and ends a train in progress when it stops.

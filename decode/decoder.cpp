@@ -1,6 +1,7 @@
 #include "decode/decoder.h"
 
 #include <algorithm>
+#include <bit>
 
 namespace sfh56 {
 namespace {
@@ -9,42 +10,83 @@ int LevelIndex(const IntervalRecord& interval) {
   return interval.Level != 0 ? 1 : 0;
 }
 
-// The durations of a walk's candidate set, sorted ascending: each step of a walk moves to
-// the next distinct duration and counts the repeats of the one it left, so one sort
-// replaces a scan of the whole set per step.
-class SortedDurations {
+// The durations of a walk's candidate set. The walks visit the distinct positive
+// durations in order, the upward one from the smallest, the downward one from the
+// largest, each only about a quarter of the way in: the set is ordered lazily from both
+// ends (a selection, then a sort of what a walk reaches), not sorted whole. Positive
+// doubles order as their bit patterns do, which compare as integers. Zeros and the
+// placeholder value are counted apart: a walk standing on a placeholder counts them at
+// every step. Negative durations and NaN are never visited nor counted.
+class CandidateSet {
  public:
-  SortedDurations(const IntervalRecord* in, int first, int last, bool all_levels, int data_level) {
+  // reach: how far in from each end a walk is expected to go.
+  CandidateSet(const IntervalRecord* in, int first, int last, bool all_levels, int data_level,
+               int reach)
+      : reach_(reach) {
     for (int i = first; i <= last; ++i) {
-      // A duration that is not a number is never visited nor counted by a walk.
+      if (!all_levels && LevelIndex(in[i]) != data_level) continue;
       const double d = in[i].Value;
-      if (d == d && (all_levels || LevelIndex(in[i]) == data_level)) values_[size_++] = d;
+      if (d == 0.0) {
+        ++zeros_;
+      } else if (d > 0.0) {
+        if (d == kWalkTopSeconds) ++tops_;
+        keys_[size_++] = std::bit_cast<uint64_t>(d);
+      }
     }
-    std::sort(values_.begin(), values_.begin() + size_);
   }
 
-  // How many durations equal d.
-  int CountOf(double d) const {
-    const auto range = std::equal_range(begin(), end(), d);
-    return static_cast<int>(range.second - range.first);
+  int Size() const { return size_; }
+  int Zeros() const { return zeros_; }
+  int Tops() const { return tops_; }
+  // The i-th smallest positive duration (0 <= i < Size()), reached from the bottom end.
+  double Low(int i) {
+    if (i >= low_ && i < size_ - high_) OrderLow(i + 1);
+    return std::bit_cast<double>(keys_[i]);
   }
-  // The smallest duration above d, or top when there is none.
-  double Above(double d, double top) const {
-    const double* it = std::upper_bound(begin(), end(), d);
-    return it != end() && *it < top ? *it : top;
-  }
-  // The largest duration below d and above bottom, or bottom when there is none.
-  double Below(double d, double bottom) const {
-    const double* it = std::lower_bound(begin(), end(), d);
-    return it != begin() && *(it - 1) > bottom ? *(it - 1) : bottom;
+  // The i-th positive duration in ascending order, reached from the top end.
+  double High(int i) {
+    if (i < size_ - high_ && i >= low_) OrderHigh(size_ - i);
+    return std::bit_cast<double>(keys_[i]);
   }
 
  private:
-  const double* begin() const { return values_.data(); }
-  const double* end() const { return values_.data() + size_; }
+  uint64_t* At(int i) { return keys_.data() + i; }
+  // The smallest `count` (at least) in order at the front.
+  void OrderLow(int count) {
+    const int end = size_ - high_;
+    const int target = std::max(count, low_ == 0 ? reach_ : 2 * low_);
+    if (target >= end) {
+      std::sort(At(low_), At(end));
+      low_ = size_;
+      high_ = size_;
+      return;
+    }
+    std::nth_element(At(low_), At(target), At(end));
+    std::sort(At(low_), At(target));
+    low_ = target;
+  }
+  // The largest `count` (at least) in order at the back.
+  void OrderHigh(int count) {
+    const int begin = low_;
+    const int target = std::max(count, high_ == 0 ? reach_ : 2 * high_);
+    if (size_ - target <= begin) {
+      std::sort(At(begin), At(size_ - high_));
+      low_ = size_;
+      high_ = size_;
+      return;
+    }
+    std::nth_element(At(begin), At(size_ - target), At(size_ - high_));
+    std::sort(At(size_ - target), At(size_ - high_));
+    high_ = target;
+  }
 
-  std::array<double, kEdgeCapacity> values_;
+  int reach_;
+  std::array<uint64_t, kEdgeCapacity> keys_;
   int size_ = 0;
+  int zeros_ = 0;
+  int tops_ = 0;
+  int low_ = 0;   // keys_[0, low_) are the smallest, in order
+  int high_ = 0;  // keys_[size_ - high_, size_) are the largest, in order
 };
 
 // Upward walk through the distinct durations: each step moves to the next larger duration
@@ -55,15 +97,26 @@ class SortedDurations {
 // Once on its placeholder a walk finds nothing more and can only count durations equal
 // to it; when there are none it would step forever. It then ends on the last duration it
 // actually visited (its start value when it visited none).
-double ShortValue(const SortedDurations& set, double limit) {
+double ShortValue(CandidateSet& set, double limit) {
   double at = kWalkBottomSeconds;
   double last_visited = at;
   int count = 1;
+  int next = 0;  // the first positive duration above at
   while (count < limit) {
-    const int counted = set.CountOf(at);
+    int counted = 0;
+    if (at == kWalkBottomSeconds) {
+      counted = set.Zeros();
+    } else if (at == kWalkTopSeconds) {
+      counted = set.Tops();
+    } else {
+      while (next < set.Size() && set.Low(next) == at) {
+        ++counted;
+        ++next;
+      }
+    }
     count += counted;
     if (at == kWalkTopSeconds && counted == 0) return last_visited;
-    at = set.Above(at, kWalkTopSeconds);
+    at = next < set.Size() && set.Low(next) < kWalkTopSeconds ? set.Low(next) : kWalkTopSeconds;
     if (at != kWalkTopSeconds) last_visited = at;
   }
   return at;
@@ -71,16 +124,28 @@ double ShortValue(const SortedDurations& set, double limit) {
 
 // Downward walk from the placeholder 100 s towards the placeholder 0 s; it stops early
 // when it reaches the short cluster, and may then lower short_value (a single cluster).
-double LongValue(const SortedDurations& set, double limit, double& short_value) {
+double LongValue(CandidateSet& set, double limit, double& short_value) {
   double at = kWalkTopSeconds;
   double last_visited = at;
   int count = 1;
+  int next = set.Size() - 1;  // the last positive duration below at
+  while (next >= 0 && set.High(next) >= kWalkTopSeconds) --next;
   while (count < limit) {
-    const int counted = set.CountOf(at);
+    int counted = 0;
+    if (at == kWalkBottomSeconds) {
+      counted = set.Zeros();
+    } else if (at == kWalkTopSeconds) {
+      counted = set.Tops();
+    } else {
+      while (next >= 0 && set.High(next) == at) {
+        ++counted;
+        --next;
+      }
+    }
     count += counted;
-    const double next = set.Below(at, kWalkBottomSeconds);
+    const double below = next >= 0 ? set.High(next) : kWalkBottomSeconds;
     if (short_value != 0.0) {
-      const double ratio = next / short_value;
+      const double ratio = below / short_value;
       if (kShortClusterRatioLow < ratio && ratio < kShortClusterRatioHigh) {
         if (at != kWalkTopSeconds) return at;
         // The largest duration lies in the short cluster: a single cluster.
@@ -89,7 +154,7 @@ double LongValue(const SortedDurations& set, double limit, double& short_value) 
       }
     }
     if (at == kWalkBottomSeconds && counted == 0) return last_visited;
-    at = next;
+    at = below;
     if (at != kWalkBottomSeconds) last_visited = at;
   }
   return at;
@@ -254,8 +319,11 @@ Thresholds EstimateThreshold(const IntervalRecord* in, int first, int last) {
     result.Mode = space_spread < mark_spread ? CodingMode::kMark : CodingMode::kSpace;
     limit /= 2;
   }
-  const SortedDurations set(in, first, last, result.Mode == CodingMode::kBiPhase,
-                            result.Mode == CodingMode::kMark ? 1 : 0);
+  // A walk counts one duration or more per step: it reaches limit durations at most (and
+  // the one beyond).
+  const int reach = static_cast<int>(std::min<double>(std::max(limit, 0.0), kEdgeCapacity)) + 2;
+  CandidateSet set(in, first, last, result.Mode == CodingMode::kBiPhase,
+                   result.Mode == CodingMode::kMark ? 1 : 0, reach);
   double short_value = ShortValue(set, limit);
   const double long_value = LongValue(set, limit, short_value);
 

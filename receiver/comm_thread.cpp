@@ -140,23 +140,21 @@ bool TCommThread::TerminateAndWait() {
 Wake TCommThread::Wait(uint32_t timeout_ms, platform::Waitable* device) {
   const Wake wake = WaitForWake(
       platform_.scheduler, {*terminate_event_, *start_event_, *stop_event_}, device, timeout_ms);
-  return wake == Wake::kStart || wake == Wake::kStop ? InRequestOrder(wake) : wake;
+  return wake == Wake::kStart || wake == Wake::kStop ? NetRequest(wake) : wake;
 }
 
-Wake TCommThread::InRequestOrder(Wake taken) {
+Wake TCommThread::NetRequest(Wake taken) {
   const bool start = taken == Wake::kStart;
   platform::Event& other = start ? *stop_event_ : *start_event_;
   const uint64_t taken_number = (start ? start_request_ : stop_request_).load();
   platform::Waitable* objects[] = {&other};
+  // Taking the other event's signal takes its request too: the later of the two holds.
   if (platform_.scheduler.WaitAny(objects, 0).Is(0)) {
     const uint64_t other_number = (start ? stop_request_ : start_request_).load();
-    if (other_number < taken_number) {
-      // The other one first; the one taken stays pending for the next wait.
-      (start ? *start_event_ : *stop_event_).Set();
+    if (other_number > taken_number) {
       served_request_.store(other_number);
       return start ? Wake::kStop : Wake::kStart;
     }
-    other.Set();  // still pending, after this one
   }
   served_request_.store(taken_number);
   return taken;

@@ -7,8 +7,9 @@
 // 30 s for the end of the thread). The wait ends at once when the thread has ended, and
 // whenever the receiver thread is delivering a code to the host, or begins to during the
 // wait: a delivery blocked in a call into the host then cannot deadlock with the host
-// thread that serves it. Requests left pending that way are served later in the order
-// the host made them, so that its last request is the one that holds.
+// thread that serves it. Of a start and a stop left pending that way, only the later is
+// served: the host's last request is the one that holds, with no capture torn down and
+// reopened (or opened and closed) for the one it cancelled.
 //
 // Receiver side: the thread body and the capture runs (receiver/capture_run.h), which
 // see this object only through its seams (receiver/capture_seams.h): it is their
@@ -142,8 +143,11 @@ class TCommThread final : public ControlChannel,
   bool Request(platform::Event& event, std::atomic<uint64_t>& number);
   bool WaitAck(uint64_t request);
   // Receiver side: a start and a stop request may both be pending (the host did not
-  // wait for the first); of the two, the one the host made first is served first.
-  Wake InRequestOrder(Wake taken);
+  // wait for the first, held by a delivery). Only the later one is served, and its
+  // acknowledgement answers both: a stop followed by a start leaves a running capture
+  // running (the port is not closed and opened again, so no press is lost in between),
+  // a start followed by a stop opens nothing.
+  Wake NetRequest(Wake taken);
 
   platform::Platform& platform_;
   HostServices& host_;

@@ -2,6 +2,7 @@
 // Carries a source thread's line changes to the run loop's thread. The run loop polls
 // the queue's eventfd; a source that outruns it (a fast replay) waits for room.
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -24,6 +25,7 @@ class EventQueue : public PulseSink {
   void Quiet(int64_t until_ns) override;
   void Lost() override;
   void Captured(const PulseTrain& train) override;
+  void NoChangeBefore(int64_t at_ns) override { no_change_before_.store(at_ns); }
   // The source has ended (its input is finished, or it stopped for good).
   void SourceEnded();
 
@@ -32,6 +34,8 @@ class EventQueue : public PulseSink {
   // Hands every waiting event to sink; true once the source has ended and everything
   // it sent was handed on.
   bool DrainInto(PulseSink& sink);
+  // What the source last said of the changes it has yet to push.
+  int64_t NoChangeBeforeNs() const { return no_change_before_.load(); }
   // Wakes a source waiting for room, for good (the daemon stops).
   void Close();
 
@@ -50,6 +54,7 @@ class EventQueue : public PulseSink {
   std::condition_variable room_;
   std::deque<Event> events_;
   bool closed_ = false;
+  std::atomic<int64_t> no_change_before_{kNoChangeYet};
 };
 
 }  // namespace sfh56::daemon

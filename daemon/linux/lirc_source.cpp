@@ -43,6 +43,8 @@ void LircSource::CloseDevice() {
 
 bool LircSource::Open(std::string& error) {
   CloseDevice();
+  uint64_t stops = 0;  // a stop ended the last run, not this one
+  [[maybe_unused]] const ssize_t n = read(stop_fd_, &stops, sizeof stops);
   // A FUSE file stands in for the device in tests: no insistence on a character device.
   fd_ = open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd_ < 0) {
@@ -82,32 +84,35 @@ bool LircSource::Open(std::string& error) {
 
 Source::End LircSource::Run(PulseSink& sink, std::string& error) {
   DurationClock clock(sink);
+  if (resumed_) {
+    clock.Anchor(resume_ns_ + (MonotonicNs() - lost_at_ns_));
+    clock.Unanchor();
+  }
+  const auto lost = [&](std::string why) {
+    error = std::move(why);
+    CloseDevice();
+    resumed_ = clock.Anchored() || resumed_;
+    resume_ns_ = clock.CursorNs();
+    lost_at_ns_ = MonotonicNs();
+    return End::kLost;
+  };
   uint32_t samples[kSamplesPerRead];
   for (;;) {
     pollfd fds[2] = {{fd_, POLLIN, 0}, {stop_fd_, POLLIN, 0}};
     if (poll(fds, 2, -1) < 0) {
       if (errno == EINTR) continue;
-      error = std::string("poll: ") + std::strerror(errno);
-      return End::kLost;
+      return lost(std::string("poll: ") + std::strerror(errno));
     }
     if (fds[1].revents != 0) {
       uint64_t count = 0;
       [[maybe_unused]] const ssize_t n = read(stop_fd_, &count, sizeof count);
       return End::kStopped;
     }
-    if ((fds[0].revents & (POLLERR | POLLNVAL)) != 0) {
-      error = "the device went away";
-      CloseDevice();
-      return End::kLost;
-    }
+    if ((fds[0].revents & (POLLERR | POLLNVAL)) != 0) return lost("the device went away");
     // A read must ask for whole samples; the kernel returns whole samples.
     const ssize_t n = read(fd_, samples, sizeof samples);
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-    if (n <= 0) {
-      error = n == 0 ? std::string("the device went away") : std::string(std::strerror(errno));
-      CloseDevice();
-      return End::kLost;
-    }
+    if (n <= 0) return lost(n == 0 ? "the device went away" : std::strerror(errno));
     const size_t count = static_cast<size_t>(n) / sizeof samples[0];
     for (size_t i = 0; i < count; ++i) {
       const uint32_t value = samples[i] & LIRC_VALUE_MASK;

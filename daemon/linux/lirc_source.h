@@ -36,6 +36,11 @@ class LircSource : public Source {
   int fd_ = -1;
   int stop_fd_ = -1;
   uint32_t timeout_us_ = 0;
+  // Where the durations' clock stood when the device went away, and when that was: after
+  // a reopen the clock goes on from there by the time the device was away, never back.
+  bool resumed_ = false;
+  int64_t resume_ns_ = 0;
+  int64_t lost_at_ns_ = 0;
 };
 
 }  // namespace sfh56::daemon

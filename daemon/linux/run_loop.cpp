@@ -7,6 +7,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -141,11 +142,14 @@ int RunDaemon(Source& source, TrainInput& input, const RunHooks& hooks) {
       std::fprintf(stderr, "sfh56d: poll: %s\n", std::strerror(errno));
       break;
     }
-    // The clock is read before the queue is emptied: every change stamped up to now is
-    // then in, and the silence up to now is real.
+    // The clock, then what the source holds, then the queue: every change stamped up to
+    // now is then in the queue or not yet stamped (and later than now), unless the source
+    // said it holds one.
     const int64_t now_ns = MonotonicNs();
-    if (fds[0].revents != 0) ended = queue.DrainInto(input);
-    if (!own_clock) input.Quiet(now_ns);
+    const int64_t quiet_until_ns = std::min(now_ns, queue.NoChangeBeforeNs() - 1);
+    // Drained whatever poll said: changes may have come since it returned.
+    ended = queue.DrainInto(input);
+    if (!own_clock) input.Quiet(quiet_until_ns);
     if (fds[1].revents != 0) {
       signalfd_siginfo info{};
       while (read(signal_fd, &info, sizeof info) == sizeof info) {
@@ -160,7 +164,9 @@ int RunDaemon(Source& source, TrainInput& input, const RunHooks& hooks) {
       }
     }
     if (hooks.socket != nullptr) hooks.socket->HandlePoll(fds);
+    if (hooks.done && hooks.done()) break;
   }
+  if (hooks.stopped_by_signal != nullptr) *hooks.stopped_by_signal = stop;
   // Stop: every change the source sent goes through, a train in progress is ended and
   // decoded, then the outputs are closed.
   reader.Stop();

@@ -18,6 +18,10 @@ struct RunHooks {
   // SIGHUP: read the code map again; false with a one-line reason (the old map stays).
   std::function<bool(std::string& error)> reload;
   LircdSocket* socket = nullptr;
+  // Checked after every round: true ends the run as a stop signal would (learn).
+  std::function<bool()> done;
+  // Set when a stop signal ended the run.
+  bool* stopped_by_signal = nullptr;
 };
 
 inline constexpr int kReopenSeconds = 2;
@@ -26,8 +30,8 @@ inline constexpr int kReopenSeconds = 2;
 // call first in main, before any thread exists.
 void BlockDaemonSignals();
 
-// Runs an opened source until its input ends (a replay) or a stop signal comes. Returns
-// the exit status.
+// Runs an opened source until its input ends (a replay), a stop signal comes or
+// hooks.done holds. Returns the exit status. The source may be opened and run again.
 int RunDaemon(Source& source, TrainInput& input, const RunHooks& hooks);
 
 }  // namespace sfh56::daemon

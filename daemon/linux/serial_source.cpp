@@ -99,6 +99,7 @@ std::string SerialSource::UsbRefusal(const std::string& path) {
 
 bool SerialSource::Open(std::string& error) {
   CloseDevice();
+  stop_.store(false);  // a stop ended the last run, not this one
   if (error = UsbRefusal(path_); !error.empty()) return false;
   fd_ = open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd_ < 0) {
@@ -181,6 +182,7 @@ Source::End SerialSource::Run(PulseSink& sink, std::string& error) {
       CloseDevice();
       return End::kLost;
     }
+    sink.NoChangeBefore(kChangeInHand);
     const int64_t now_ns = MonotonicNs();
     if (ioctl(fd_, TIOCMGET, &bits) != 0 || ioctl(fd_, TIOCGICOUNT, &counts) != 0) {
       error = std::string("the port went away (") + std::strerror(errno) + ")";
@@ -196,7 +198,9 @@ Source::End SerialSource::Run(PulseSink& sink, std::string& error) {
     const bool now_mark = (bits & pin_bit_) == 0;
     if (changes > 0 && now_mark != mark) sink.Edge(now_mark, now_ns);
     mark = now_mark;
+    sink.NoChangeBefore(kNoChangeYet);
   }
+  running_.store(false);
   return End::kStopped;
 }
 

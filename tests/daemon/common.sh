@@ -20,4 +20,8 @@ wait_path() {
   i=0
   while [ ! -e "$1" ]; do i=$((i + 1)); [ $i -le $(($2 * 20)) ] || return 1; sleep 0.05; done
 }
+# What a test started is stopped however it ends: spawn CMD... runs it in the background,
+# sets $pid and kills it at exit.
+pids=""
+trap 'for p in $pids; do kill -9 $p 2>/dev/null || true; done' EXIT
 rm -rf "$WORK" && mkdir -p "$WORK"

@@ -26,6 +26,11 @@ cmp -s "$WORK/expected" "$WORK/got" || fail "config file: codes differ"
 "$IRDECODE" --bitmask 0 "$WORK/log.txt" > "$WORK/log-check" || fail "irdecode finds the service log wrong"
 [ "$(grep -c logged "$WORK/log-check")" -eq "$(wc -l < "$WORK/expected")" ] || fail "service log: records missing"
 
+# The example configuration that is installed reads, its source replaced.
+"$SFH56D" --config "$DATA/../../daemon/linux/install/sfh56d.conf" --fast \
+  --source "replay:$DATA/biphase_remote.mode2" --lircd-socket "$WORK/socket" 2> "$WORK/err" ||
+  fail "the example configuration: $(cat "$WORK/err")"
+
 # Real time, with repeats counted and names from a code map.
 expected_codes "$DATA/biphase_remote.mode2" > "$WORK/expected"
 printf '# a code map\n3401 ONE grundig\n3402 TWO\n' > "$WORK/codes"
@@ -34,6 +39,19 @@ awk '{ print $1 }' "$WORK/live" | cmp -s "$WORK/expected" - || fail "real time: 
 grep -qx '3401 00 ONE grundig' "$WORK/live" || fail "real time: no named line"
 grep -qx '3402 00 TWO sfh56' "$WORK/live" || fail "real time: no default remote"
 grep -qx '3403 00 CODE_3403 sfh56' "$WORK/live" || fail "real time: unnamed code"
+
+# learn: a button is named once its code came twice; several codes are warned of with
+# the advisor's word; the map written names the codes.
+head -1 "$DATA/serial_remotes.tsv" > "$WORK/power.tsv"
+printf 'POWER\n\n' | "$SFH56D" learn "$WORK/learned" --source "replay:$WORK/power.tsv" --fast \
+  > "$WORK/learn.out" 2>&1 || fail "learn: $(cat "$WORK/learn.out")"
+grep -qx '5F4A POWER' "$WORK/learned" || fail "learn wrote: $(cat "$WORK/learned")"
+"$SFH56D" --codes "$WORK/learned" --source "replay:$WORK/power.tsv" --fast 2>/dev/null | head -1 |
+  grep -qx '5F4A 00 POWER sfh56' || fail "the learned map does not name the code"
+printf 'OK\n\n' | "$SFH56D" learn "$WORK/learned" --source "replay:$DATA/toggle_remote.ir" --fast \
+  --bitmask 0 > "$WORK/learn.out" 2>&1 || fail "learn: $(cat "$WORK/learn.out")"
+grep -q "OK gave several codes" "$WORK/learn.out" && grep -q "Command order" "$WORK/learn.out" ||
+  fail "no warning of several codes: $(cat "$WORK/learn.out")"
 
 # Wrong input: a clear one-line error and a non-zero status each.
 printf '3401 ONE\nZZ TWO\n' > "$WORK/bad-codes"

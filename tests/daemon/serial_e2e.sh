@@ -15,7 +15,7 @@ lose=$(awk -F'\t' 'NR < 3 { first += split($5, d, " ") + 1 } END { print first +
 run() {
   env LD_PRELOAD="$FAKE_SERIAL" SFH_FAKE_TTY="$port" SFH_FAKE_WAVEFORM="$WORK/waveform" "$@" \
     "$SFH56D" --source "serial:$port?pin=dsr" > "$WORK/out" 2> "$WORK/err" &
-  daemon=$!
+  daemon=$!; pids="$pids $daemon"
   wait_lines "$WORK/out" 10 "$(wc -l < "$WORK/expected")" || fail "codes missing: $(cat "$WORK/out" "$WORK/err")"
   sleep 0.2
   kill -TERM $daemon

@@ -15,9 +15,9 @@ mkfifo "$WORK/fifo"
 exec 3<>"$WORK/fifo"
 "$SFH56D" --source replay:- --fast --quiet --lircd-socket "$sock" --codes "$WORK/codes" \
   < "$WORK/fifo" 2> "$WORK/daemon.err" 3>&- &
-daemon=$!
+daemon=$!; pids="$pids $daemon"
 $client read "$sock" "$WORK/lines" 3>&- &
-reader=$!
+reader=$!; pids="$pids $reader"
 wait_path "$WORK/lines.connected" 5 || fail "the stale socket was not replaced"
 
 if "$SFH56D" --source replay:- --lircd-socket "$sock" < /dev/null 2> "$WORK/second.err" 3>&-; then
@@ -43,12 +43,12 @@ cmp -s "$WORK/expected" "$WORK/lines" || fail "lines differ: $(cat "$WORK/lines"
 # A client that never reads, beside one that does, while codes pour in.
 for i in 1 2 3; do cat "$DATA/corpus_sample.tsv"; done > "$WORK/many.tsv"
 "$SFH56D" --source replay:- --fast --quiet --lircd-socket "$sock" < "$WORK/fifo" 2> "$WORK/daemon.err" &
-daemon=$!
+daemon=$!; pids="$pids $daemon"
 exec 3>"$WORK/fifo"
 $client stuck "$sock" "$WORK/stuck" 3>&- &
-stuck=$!
+stuck=$!; pids="$pids $stuck"
 $client read "$sock" "$WORK/lines2" 3>&- &
-reader=$!
+reader=$!; pids="$pids $reader"
 wait_path "$WORK/stuck.connected" 5 && wait_path "$WORK/lines2.connected" 5 || fail "no connection"
 cat "$WORK/many.tsv" >&3
 exec 3>&-

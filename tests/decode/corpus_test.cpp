@@ -150,3 +150,50 @@ TEST(RecordedSignals, BundledRemotesGiveOneStableCodePerButton) {
 
 }  // namespace
 }  // namespace sfh56
+
+namespace sfh56 {
+namespace {
+
+// The decoder's trains as text vectors (tests/data/decoder_vectors.txt): each train's
+// code at every BitMask given, and its ShiftCoded; a failing case prints its train.
+TEST(DecoderVectors, EveryTrainGivesItsCodeAtEveryBitMaskGiven) {
+  int cases = 0;
+  for (const std::string& line :
+       Lines(ReadFile(std::string(SFH_TEST_DATA_DIR) + "/decoder_vectors.txt"))) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream fields(line);
+    std::string name;
+    std::string codes;
+    std::string shift;
+    std::string durations;
+    std::getline(fields, name, '\t');
+    std::getline(fields, codes, '\t');
+    std::getline(fields, shift, '\t');
+    std::getline(fields, durations);
+    SCOPED_TRACE(name + "\n  train " + durations);
+    std::vector<double> us;
+    std::istringstream words(durations);
+    for (std::string word; words >> word;) {
+      ASSERT_TRUE(word[0] == (us.size() % 2 == 0 ? '+' : '-')) << "levels alternate from a mark";
+      us.push_back(std::stod(word.substr(1)));
+    }
+    PulseTrain train;
+    ASSERT_TRUE(DurationsToEdges(us, 1e6, 1e9, train, 1'000'000'000));
+    std::istringstream pairs(codes);
+    for (std::string pair; pairs >> pair;) {
+      const size_t equals = pair.find('=');
+      ASSERT_NE(equals, std::string::npos) << pair;
+      const int32_t mask = std::stoi(pair.substr(0, equals));
+      const DecodedTrain decoded = DecodePulseTrain(train, mask);
+      const bool full = decoded.outcome == DecodedTrain::Outcome::kFull;
+      EXPECT_EQ(full ? std::string(decoded.Code()) : "-", pair.substr(equals + 1))
+          << "BitMask " << mask;
+      EXPECT_EQ(!full ? "-" : decoded.shift_coded ? "TRUE" : "FALSE", shift);
+      ++cases;
+    }
+  }
+  EXPECT_GE(cases, 100);
+}
+
+}  // namespace
+}  // namespace sfh56

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <map>
+#include <string>
 #include <tuple>
 #include <utility>
 
@@ -58,6 +59,18 @@ std::string Wrapped(const std::string& text, const std::string& first_indent,
   }
   return out + line + "\n";
 }
+
+// A small count as a word, as the advice's sentences read.
+std::string CountWord(int n) {
+  static const char* const kWords[] = {"no",    "one",   "two",  "three", "four",   "five",  "six",
+                                       "seven", "eight", "nine", "ten",   "eleven", "twelve"};
+  return n >= 0 && n <= 12 ? kWords[n] : std::to_string(n);
+}
+
+// Why no train gives a code, from the decoder's own limit.
+const std::string kNoCodeReason = "every train is too short (" +
+                                  CountWord(kMaxIgnoredLastEdgeIndex) +
+                                  " intervals or fewer) or a repeat frame, so no setting can help.";
 
 // The last 64 bits of a code as a number (codes are hexadecimal).
 uint64_t CodeValue(const std::string& text) {
@@ -284,9 +297,7 @@ Advice AdviseNamed(const Remote& remote, const RemoteCodes& codes, Settings curr
   }
   if (!any_code) {
     advice.verdict = Advice::Verdict::kNothingDecoded;
-    advice.sentences.push_back(
-        "No press gave a code: every train is too short (ten intervals or fewer) or a repeat "
-        "frame, so no setting can help.");
+    advice.sentences.push_back("No press gave a code: " + kNoCodeReason);
     return advice;
   }
 
@@ -439,9 +450,7 @@ Advice AdviseUnnamed(const Remote& remote, const RemoteCodes& codes, Settings cu
   }
   if (frames.empty()) {
     advice.verdict = Advice::Verdict::kNothingDecoded;
-    advice.sentences.push_back(
-        "No train gave a code: every train is too short (ten intervals or fewer) or a repeat "
-        "frame, so no setting can help.");
+    advice.sentences.push_back("No train gave a code: " + kNoCodeReason);
     return advice;
   }
 
@@ -619,7 +628,7 @@ RemoteCodes DecodeAtEveryBitMask(const Remote& remote) {
                            .Timestamp;
       }
       // The sequence time-out: half the tick frequency, in whole ticks.
-      t.sequence_gap_ticks = static_cast<int64_t>(train.TicksPerSecond) / 2;
+      t.sequence_gap_ticks = SequenceGapTicksFor(static_cast<int64_t>(train.TicksPerSecond));
       // One decode; the code at every BitMask follows from its bits as the decoder writes it.
       Decoder::Decode(train, 0, state, trace);
       if (trace.outcome == DecodeTrace::Outcome::kIgnored) continue;

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cmath>
 #include <map>
+#include <sstream>
+#include <string>
 #include <utility>
 
 #include "decode/decoder.h"
@@ -128,16 +130,23 @@ const char* ModeName(CodingMode mode) {
   return "";
 }
 
-const char* DropText(DecodeTrace::Drop drop) {
+// A decoder limit in milliseconds, as few digits as it needs.
+std::string Milliseconds(double seconds) {
+  std::ostringstream o;
+  o << seconds * 1000.0;
+  return o.str();
+}
+
+std::string DropText(DecodeTrace::Drop drop) {
   switch (drop) {
     case DecodeTrace::Drop::kKept:
       return "";
     case DecodeTrace::Drop::kGap:
-      return "dropped: 7.5 ms or longer, a gap or a leader";
+      return "dropped: " + Milliseconds(kGapSeconds) + " ms or longer, a gap or a leader";
     case DecodeTrace::Drop::kLongLeader:
       return "dropped: the long leader of the frame";
     case DecodeTrace::Drop::kLeaderMark:
-      return "dropped: a first mark over 3 ms, a leader";
+      return "dropped: a first mark over " + Milliseconds(kLeaderMarkSeconds) + " ms, a leader";
   }
   return "";
 }

@@ -69,8 +69,7 @@ int main(int argc, char** argv) {
 
   const PipelineSettings settings{options.command_order, options.bit_mask};
   if (options.learn) {
-    return RunLearn(*source, settings, options.learn_file, log ? &*log : nullptr, std::cin,
-                    std::cout);
+    return RunLearn(*source, settings, options.learn_file, std::cin, std::cout);
   }
 
   std::optional<MqttOutput> mqtt;

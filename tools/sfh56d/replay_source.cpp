@@ -36,6 +36,8 @@ ReplaySource::~ReplaySource() {
 }
 
 bool ReplaySource::Open(std::string& error) {
+  uint64_t stops = 0;  // a stop ended the last run, not this one
+  [[maybe_unused]] const ssize_t n = read(stop_fd_, &stops, sizeof stops);
   if (path_ == "-") return true;
   const int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
@@ -110,6 +112,7 @@ Source::End ReplaySource::Run(PulseSink& sink, std::string&) {
     double time_us = 0.0;
     for (size_t i = 0; i <= recording.durations_us.size(); ++i) {
       const int64_t at_ns = origin_ns + start_ns + std::llround(time_us) * kNsPerUs;
+      sink.NoChangeBefore(at_ns);
       if (!fast_ && !WaitUntil(at_ns)) return End::kStopped;
       sink.Edge(i % 2 == 0, at_ns);
       if (i < recording.durations_us.size()) time_us += recording.durations_us[i];
@@ -117,6 +120,7 @@ Source::End ReplaySource::Run(PulseSink& sink, std::string&) {
     start_ns += std::llround(time_us) * kNsPerUs + kReplayPauseNs;
     if (fast_) sink.Quiet(origin_ns + start_ns);
   }
+  sink.NoChangeBefore(kNoChangeYet);
   if (!fast_ && !WaitUntil(origin_ns + start_ns)) return End::kStopped;
   return End::kFinished;
 }

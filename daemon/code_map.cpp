@@ -1,5 +1,6 @@
 #include "daemon/code_map.h"
 
+#include <algorithm>
 #include <cctype>
 #include <fstream>
 #include <sstream>
@@ -83,6 +84,14 @@ std::optional<CodeMap> CodeMap::Load(const std::string& path, std::string& error
   auto map = Parse(text.str(), why);
   if (!map) error = path + ":" + why.substr(5);  // "line N: why" -> "PATH:N: why"
   return map;
+}
+
+std::vector<std::string> CodeMap::Names() const {
+  std::vector<std::string> names;
+  for (const auto& [key, entry] : buttons_) names.push_back(entry.button.name);
+  std::sort(names.begin(), names.end());
+  names.erase(std::unique(names.begin(), names.end()), names.end());
+  return names;
 }
 
 ButtonName CodeMap::Lookup(std::string_view code) const {

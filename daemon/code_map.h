@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 namespace sfh56::daemon {
 
@@ -27,6 +28,8 @@ class CodeMap {
   // as numbers: case and leading zeros do not matter.
   ButtonName Lookup(std::string_view code) const;
   size_t Size() const { return buttons_.size(); }
+  // Every button name of the map, each once, sorted.
+  std::vector<std::string> Names() const;
 
   // The key codes are compared by: upper case, no leading zeros (at least one digit).
   static std::string Key(std::string_view code);

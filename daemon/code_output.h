@@ -13,6 +13,7 @@ struct CodeEvent {
   std::string name;          // from the code map, else CODE_<code>
   std::string remote;        // from the code map, else "sfh56"
   int64_t train_end_ns = 0;  // the train's last edge, on the source's clock
+  bool shift_coded = false;  // the decoder's coding mode of the train
 };
 
 inline constexpr int kMaxRepeat = 0xFF;  // two hexadecimal digits

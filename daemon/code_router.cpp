@@ -33,14 +33,15 @@ void CodeRouter::Reload(CodeMap map) {
   for (CodeOutput* output : outputs_) output->OnReload();
 }
 
-void CodeRouter::OnTrainCode(std::string_view code, int64_t first_edge_ns, int64_t last_edge_ns) {
+void CodeRouter::OnTrainCode(std::string_view code, int64_t first_edge_ns, int64_t last_edge_ns,
+                             bool shift_coded) {
   const bool repeat = code == last_code_ && first_edge_ns - last_end_ns_ <= kSequenceGapNs;
   repeat_ = repeat ? std::min(repeat_ + 1, kMaxRepeat) : 0;
   last_code_ = code;
   last_end_ns_ = last_edge_ns;
   ButtonName button = map_.Lookup(code);
-  const CodeEvent event{std::string(code), repeat_, std::move(button.name),
-                        std::move(button.remote), last_edge_ns};
+  const CodeEvent event{std::string(code),        repeat_,      std::move(button.name),
+                        std::move(button.remote), last_edge_ns, shift_coded};
   for (CodeOutput* output : outputs_) output->OnCode(event);
 }
 

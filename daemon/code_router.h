@@ -21,7 +21,8 @@ class CodeRouter : public TrainOutlet {
 
   // A code is a repeat when it equals the previous one and its train began within the
   // sequence time-out (half a second) after the previous code's train ended.
-  void OnTrainCode(std::string_view code, int64_t first_edge_ns, int64_t last_edge_ns) override;
+  void OnTrainCode(std::string_view code, int64_t first_edge_ns, int64_t last_edge_ns,
+                   bool shift_coded) override;
 
  private:
   CodeMap map_;

@@ -72,6 +72,19 @@ std::variant<DaemonOptions, int> ParseOptions(int argc, const char* const* argv,
   app.add_option("--lircd-socket", options.lircd_socket,
                  "Serve IR-daemon socket clients (irw, irexec) on this Unix socket");
   app.add_flag("--quiet", options.quiet, "No code lines on standard output");
+  app.add_option("--mqtt", options.mqtt.url,
+                 "Publish every code to this MQTT broker: mqtt://[USER@]HOST[:PORT] or mqtts://");
+  app.add_option("--mqtt-ca", options.mqtt.ca_file,
+                 "With mqtts://: the certificate authority of the broker (else the system's)");
+  app.add_option("--mqtt-password-file", options.mqtt.password_file,
+                 "The broker password, on the first line of FILE");
+  app.add_option("--mqtt-prefix", options.mqtt.topic_prefix,
+                 "First level of the topics (default sfh56)");
+  app.add_option("--device-id", options.mqtt.device_id,
+                 "Second level of the topics and the hub's device (default: the host name)");
+  app.add_option("--discovery-prefix", options.mqtt.discovery_prefix,
+                 "Where the home-automation hub looks for triggers (default homeassistant)");
+  app.add_flag("--no-discovery", options.mqtt.no_discovery, "Publish no button triggers");
   CLI::App* learn = app.add_subcommand(
       "learn", "Ask for button names, press each button until its code is sure, write a code map");
   learn->add_option("FILE", options.learn_file, "The code map to write")->required();

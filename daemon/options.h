@@ -7,6 +7,8 @@
 #include <string_view>
 #include <variant>
 
+#include "daemon/mqtt_messages.h"
+
 namespace sfh56::daemon {
 
 enum class SourceKind { kLirc, kSerial, kReplay };
@@ -30,6 +32,7 @@ struct DaemonOptions {
   std::string codes;         // empty: no code map
   std::string lircd_socket;  // empty: no socket
   bool quiet = false;        // no lines on standard output
+  mqtt::MqttOptions mqtt;    // url empty: no MQTT
   std::string learn_file;    // "learn FILE": write a code map instead of running
   bool learn = false;
 };

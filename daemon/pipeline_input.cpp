@@ -96,11 +96,13 @@ void PipelineInput::TrainAdmitted(const PulseTrain& train) {
   last_edge_ns_ = count > 0 ? ToNs(train.Edges[count - 1].Timestamp, train.TicksPerSecond) : 0;
 }
 
-void PipelineInput::Deliver(std::string_view code, const DecodedTrain&) {
+void PipelineInput::Deliver(std::string_view code, const DecodedTrain& decoded) {
+  // A repeat frame gives the previous code again, in that code's coding mode.
+  if (decoded.outcome == DecodedTrain::Outcome::kFull) shift_coded_ = decoded.shift_coded;
   // A dropped train, or a repeat frame before any code: nothing to hand on.
   if (drop_ || code.empty()) return;
   ++counts_.decoded;
-  outlet_.OnTrainCode(code, first_edge_ns_, last_edge_ns_);
+  outlet_.OnTrainCode(code, first_edge_ns_, last_edge_ns_, shift_coded_);
 }
 
 bool PipelineInput::OpenAndWriteHead(const PulseTrain& train, int edge_count) {

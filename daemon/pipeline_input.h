@@ -29,8 +29,10 @@ struct PipelineSettings {
 class TrainOutlet {
  public:
   virtual ~TrainOutlet() = default;
-  // A decoded code (never empty) of the train from first_edge_ns to last_edge_ns.
-  virtual void OnTrainCode(std::string_view code, int64_t first_edge_ns, int64_t last_edge_ns) = 0;
+  // A decoded code (never empty) of the train from first_edge_ns to last_edge_ns;
+  // shift_coded is the decoder's coding mode of the code.
+  virtual void OnTrainCode(std::string_view code, int64_t first_edge_ns, int64_t last_edge_ns,
+                           bool shift_coded) = 0;
 };
 
 struct PipelineCounts {
@@ -84,6 +86,7 @@ class PipelineInput : public TrainInput, private CodeOutlet, private ServiceLogS
   bool drop_ = false;           // the train being decoded lost changes
   int64_t first_edge_ns_ = 0;
   int64_t last_edge_ns_ = 0;
+  bool shift_coded_ = false;  // the coding mode of the last full decode
   PipelineCounts counts_;
 };
 

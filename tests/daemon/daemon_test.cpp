@@ -94,7 +94,9 @@ TEST(Options, SourceNames) {
 }
 
 struct Collected : TrainOutlet {
-  void OnTrainCode(std::string_view code, int64_t, int64_t) override { codes.emplace_back(code); }
+  void OnTrainCode(std::string_view code, int64_t, int64_t, bool) override {
+    codes.emplace_back(code);
+  }
   std::vector<std::string> codes;
 };
 

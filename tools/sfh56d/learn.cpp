@@ -15,7 +15,7 @@ namespace {
 // Collects one button's codes and the trains behind them.
 class ButtonListener : public TrainOutlet {
  public:
-  void OnTrainCode(std::string_view code, int64_t, int64_t) override {
+  void OnTrainCode(std::string_view code, int64_t, int64_t, bool) override {
     learner.Add(std::string(code));
   }
   ButtonLearner learner;

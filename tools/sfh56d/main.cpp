@@ -13,6 +13,7 @@
 #include "daemon/code_router.h"
 #include "daemon/linux/lirc_source.h"
 #include "daemon/linux/lircd_socket.h"
+#include "daemon/linux/mqtt_output.h"
 #include "daemon/linux/run_loop.h"
 #include "daemon/linux/serial_source.h"
 #include "daemon/options.h"
@@ -71,6 +72,12 @@ int main(int argc, char** argv) {
     return RunLearn(*source, settings, options.learn_file, std::cin, std::cout);
   }
 
+  std::optional<MqttOutput> mqtt;
+  if (!options.mqtt.url.empty()) {
+    auto mqtt_settings = MakeMqttSettings(options.mqtt, error);
+    if (!mqtt_settings) return Fail(error);
+    mqtt.emplace(std::move(*mqtt_settings), map.Names());
+  }
   CodeRouter router(std::move(map));
   StreamOutput standard_output(stdout);
   if (!options.quiet) router.AddOutput(standard_output);
@@ -81,6 +88,7 @@ int main(int argc, char** argv) {
     router.AddOutput(socket);
     hooks.socket = &socket;
   }
+  if (mqtt) router.AddOutput(*mqtt);
   hooks.reload = [&](std::string& why) {
     if (options.codes.empty()) {
       router.Reload(CodeMap{});
@@ -88,6 +96,7 @@ int main(int argc, char** argv) {
     }
     auto reloaded = CodeMap::Load(options.codes, why);
     if (!reloaded) return false;
+    if (mqtt) mqtt->SetButtons(reloaded->Names());
     router.Reload(std::move(*reloaded));
     return true;
   };

@@ -176,8 +176,7 @@ class TrainDecode {
     }
     if (last_edge_ <= kMaxIgnoredLastEdgeIndex) return;
 
-    ReadIntervals();
-    FilterGapsAndLeaders();
+    ReadAndFilterIntervals();
     out_.thresholds = EstimateThreshold(kept_.data(), 0, kept_count_ - 1);
     out_.shift_coded = out_.thresholds.DecisionSeconds == 0.0;
     if (out_.shift_coded) {
@@ -198,35 +197,42 @@ class TrainDecode {
                           train_.TicksPerSecond);
   }
 
-  // The intervals 0..N-1 with their levels (the last edge begins none).
-  void ReadIntervals() {
-    for (int c = 0; c < last_edge_; ++c) kept_[c] = {IntervalLevel(train_.Edges[c]), Duration(c)};
+  // Reads the intervals 0..N-1 (the last edge begins none) and keeps those that are
+  // neither gaps nor leaders, in one pass: only the first two can be leaders, so the rest
+  // are kept or dropped without a branch.
+  void ReadAndFilterIntervals() {
     out_.interval_count = last_edge_;
-    out_.long_leader = kept_[0].Value > kLongLeaderMarkSeconds &&
-                       kept_[1].Value > kLongLeaderSpaceSeconds &&
+    const IntervalRecord head[2] = {{IntervalLevel(train_.Edges[0]), Duration(0)},
+                                    {IntervalLevel(train_.Edges[1]), Duration(1)}};
+    out_.long_leader = head[0].Value > kLongLeaderMarkSeconds &&
+                       head[1].Value > kLongLeaderSpaceSeconds &&
                        last_edge_ >= kLongLeaderMinLastEdgeIndex;
     out_.bit_of.fill(-1);
+    for (int interval = 0; interval < 2; ++interval) {
+      const DecodedTrain::Drop drop = HeadDropOf(interval, head[interval]);
+      out_.drop[interval] = drop;
+      if (drop != DecodedTrain::Drop::kKept) continue;
+      origin_[kept_count_] = static_cast<int16_t>(interval);
+      kept_[kept_count_++] = head[interval];
+    }
+    for (int interval = 2; interval < last_edge_; ++interval) {
+      const double value = Duration(interval);
+      const bool kept = value < kGapSeconds;
+      out_.drop[interval] = kept ? DecodedTrain::Drop::kKept : DecodedTrain::Drop::kGap;
+      origin_[kept_count_] = static_cast<int16_t>(interval);
+      kept_[kept_count_] = {IntervalLevel(train_.Edges[interval]), value};
+      kept_count_ += kept ? 1 : 0;
+    }
   }
 
-  DecodedTrain::Drop DropOf(int interval) const {
-    const IntervalRecord& in = kept_[interval];
+  // What the filter does with interval 0 or 1.
+  DecodedTrain::Drop HeadDropOf(int interval, const IntervalRecord& in) const {
     if (!(in.Value < kGapSeconds)) return DecodedTrain::Drop::kGap;
-    if (out_.long_leader && interval < 2) return DecodedTrain::Drop::kLongLeader;
+    if (out_.long_leader) return DecodedTrain::Drop::kLongLeader;
     if (interval == 0 && in.Level == 1 && in.Value > kLeaderMarkSeconds) {
       return DecodedTrain::Drop::kLeaderMark;
     }
     return DecodedTrain::Drop::kKept;
-  }
-
-  // Drops gaps and leaders, compacting the kept intervals in place.
-  void FilterGapsAndLeaders() {
-    for (int interval = 0; interval < last_edge_; ++interval) {
-      const DecodedTrain::Drop drop = DropOf(interval);
-      out_.drop[interval] = drop;
-      if (drop != DecodedTrain::Drop::kKept) continue;
-      origin_[kept_count_] = static_cast<int16_t>(interval);
-      kept_[kept_count_++] = kept_[interval];
-    }
   }
 
   // Shifts one bit in; it came from the kept intervals first..last (none when last <
@@ -288,7 +294,7 @@ class TrainDecode {
   const PulseTrain& train_;
   DecodedTrain& out_;
   int last_edge_ = 0;
-  // The intervals, then (compacted) the kept ones; origin_: each kept one's interval.
+  // The kept intervals; origin_: each kept one's interval.
   std::array<IntervalRecord, kEdgeCapacity> kept_;
   std::array<int16_t, kEdgeCapacity> origin_;
   int kept_count_ = 0;

@@ -305,16 +305,24 @@ class TrainDecode {
 Thresholds EstimateThreshold(const IntervalRecord* in, int first, int last) {
   if (first + 1 < last) first += kSkippedIntervals;
 
-  double min_of[2] = {kWalkTopSeconds, kWalkTopSeconds};
-  double max_of[2] = {0.0, 0.0};
+  // Held apart rather than indexed by level: each minimum and maximum stays in a register.
+  double space_min = kWalkTopSeconds;
+  double space_max = 0.0;
+  double mark_min = kWalkTopSeconds;
+  double mark_max = 0.0;
   for (int i = first; i <= last; ++i) {
-    const int level = LevelIndex(in[i]);
-    min_of[level] = std::min(min_of[level], in[i].Value);
-    max_of[level] = std::max(max_of[level], in[i].Value);
+    const double value = in[i].Value;
+    if (LevelIndex(in[i]) != 0) {
+      mark_min = std::min(mark_min, value);
+      mark_max = std::max(mark_max, value);
+    } else {
+      space_min = std::min(space_min, value);
+      space_max = std::max(space_max, value);
+    }
   }
   // A level without intervals keeps 0 - 100 = -100.
-  const double space_spread = max_of[0] - min_of[0];
-  const double mark_spread = max_of[1] - min_of[1];
+  const double space_spread = space_max - space_min;
+  const double mark_spread = mark_max - mark_min;
 
   double limit = (last - first) * kWalkShare;
   Thresholds result;

@@ -10,19 +10,16 @@ int LevelIndex(const IntervalRecord& interval) {
   return interval.Level != 0 ? 1 : 0;
 }
 
-// The durations of a walk's candidate set. The walks visit the distinct positive
+// The durations of a walk's candidate set, sorted. The walks visit the distinct positive
 // durations in order, the upward one from the smallest, the downward one from the
-// largest, each only about a quarter of the way in: the set is ordered lazily from both
-// ends (a selection, then a sort of what a walk reaches), not sorted whole. Positive
-// doubles order as their bit patterns do, which compare as integers. Zeros and the
-// placeholder value are counted apart: a walk standing on a placeholder counts them at
-// every step. Negative durations and NaN are never visited nor counted.
+// largest. Positive doubles order as their bit patterns do, which compare as integers.
+// One whole sort of the few dozen durations of a train costs less than ordering each end
+// lazily (a selection, then a sort of what a walk reaches). Zeros and the placeholder
+// value are counted apart: a walk standing on a placeholder counts them at every step.
+// Negative durations and NaN are never visited nor counted.
 class CandidateSet {
  public:
-  // reach: how far in from each end a walk is expected to go.
-  CandidateSet(const IntervalRecord* in, int first, int last, bool all_levels, int data_level,
-               int reach)
-      : reach_(reach) {
+  CandidateSet(const IntervalRecord* in, int first, int last, bool all_levels, int data_level) {
     for (int i = first; i <= last; ++i) {
       if (!all_levels && LevelIndex(in[i]) != data_level) continue;
       const double d = in[i].Value;
@@ -33,60 +30,21 @@ class CandidateSet {
         keys_[size_++] = std::bit_cast<uint64_t>(d);
       }
     }
+    std::sort(keys_.data(), keys_.data() + size_);
   }
 
   int Size() const { return size_; }
   int Zeros() const { return zeros_; }
   int Tops() const { return tops_; }
-  // The i-th smallest positive duration (0 <= i < Size()), reached from the bottom end.
-  double Low(int i) {
-    if (i >= low_ && i < size_ - high_) OrderLow(i + 1);
-    return std::bit_cast<double>(keys_[i]);
-  }
-  // The i-th positive duration in ascending order, reached from the top end.
-  double High(int i) {
-    if (i < size_ - high_ && i >= low_) OrderHigh(size_ - i);
-    return std::bit_cast<double>(keys_[i]);
-  }
+  // The i-th smallest positive duration (0 <= i < Size()).
+  double Low(int i) const { return std::bit_cast<double>(keys_[i]); }
+  double High(int i) const { return Low(i); }
 
  private:
-  uint64_t* At(int i) { return keys_.data() + i; }
-  // The smallest `count` (at least) in order at the front.
-  void OrderLow(int count) {
-    const int end = size_ - high_;
-    const int target = std::max(count, low_ == 0 ? reach_ : 2 * low_);
-    if (target >= end) {
-      std::sort(At(low_), At(end));
-      low_ = size_;
-      high_ = size_;
-      return;
-    }
-    std::nth_element(At(low_), At(target), At(end));
-    std::sort(At(low_), At(target));
-    low_ = target;
-  }
-  // The largest `count` (at least) in order at the back.
-  void OrderHigh(int count) {
-    const int begin = low_;
-    const int target = std::max(count, high_ == 0 ? reach_ : 2 * high_);
-    if (size_ - target <= begin) {
-      std::sort(At(begin), At(size_ - high_));
-      low_ = size_;
-      high_ = size_;
-      return;
-    }
-    std::nth_element(At(begin), At(size_ - target), At(size_ - high_));
-    std::sort(At(size_ - target), At(size_ - high_));
-    high_ = target;
-  }
-
-  int reach_;
   std::array<uint64_t, kEdgeCapacity> keys_;
   int size_ = 0;
   int zeros_ = 0;
   int tops_ = 0;
-  int low_ = 0;   // keys_[0, low_) are the smallest, in order
-  int high_ = 0;  // keys_[size_ - high_, size_) are the largest, in order
 };
 
 // Upward walk through the distinct durations: each step moves to the next larger duration
@@ -97,7 +55,7 @@ class CandidateSet {
 // Once on its placeholder a walk finds nothing more and can only count durations equal
 // to it; when there are none it would step forever. It then ends on the last duration it
 // actually visited (its start value when it visited none).
-double ShortValue(CandidateSet& set, double limit) {
+double ShortValue(const CandidateSet& set, double limit) {
   double at = kWalkBottomSeconds;
   double last_visited = at;
   int count = 1;
@@ -124,7 +82,7 @@ double ShortValue(CandidateSet& set, double limit) {
 
 // Downward walk from the placeholder 100 s towards the placeholder 0 s; it stops early
 // when it reaches the short cluster, and may then lower short_value (a single cluster).
-double LongValue(CandidateSet& set, double limit, double& short_value) {
+double LongValue(const CandidateSet& set, double limit, double& short_value) {
   double at = kWalkTopSeconds;
   double last_visited = at;
   int count = 1;
@@ -333,11 +291,8 @@ Thresholds EstimateThreshold(const IntervalRecord* in, int first, int last) {
     result.Mode = space_spread < mark_spread ? CodingMode::kMark : CodingMode::kSpace;
     limit /= 2;
   }
-  // A walk counts one duration or more per step: it reaches limit durations at most (and
-  // the one beyond).
-  const int reach = static_cast<int>(std::min<double>(std::max(limit, 0.0), kEdgeCapacity)) + 2;
   CandidateSet set(in, first, last, result.Mode == CodingMode::kBiPhase,
-                   result.Mode == CodingMode::kMark ? 1 : 0, reach);
+                   result.Mode == CodingMode::kMark ? 1 : 0);
   double short_value = ShortValue(set, limit);
   const double long_value = LongValue(set, limit, short_value);
 

@@ -19,7 +19,15 @@ int LevelIndex(const IntervalRecord& interval) {
 // Negative durations and NaN are never visited nor counted.
 class CandidateSet {
  public:
-  CandidateSet(const IntervalRecord* in, int first, int last, bool all_levels, int data_level) {
+  // ticks: each interval's tick count, of which its duration is the quotient by a positive
+  // rate (or null). Both conversions round monotonically, so ordering the tick counts
+  // orders the durations, equal ones side by side; a train's tick counts span a few
+  // thousand and sort in two counting passes, without the mispredicted branches of a
+  // comparison sort.
+  CandidateSet(const IntervalRecord* in, const int64_t* ticks, int first, int last, bool all_levels,
+               int data_level) {
+    int64_t low = INT64_MAX;
+    int64_t high = INT64_MIN;
     for (int i = first; i <= last; ++i) {
       if (!all_levels && LevelIndex(in[i]) != data_level) continue;
       const double d = in[i].Value;
@@ -27,12 +35,61 @@ class CandidateSet {
         ++zeros_;
       } else if (d > 0.0) {
         if (d == kWalkTopSeconds) ++tops_;
+        if (ticks != nullptr) {
+          ticks_[size_] = ticks[i];
+          low = std::min(low, ticks[i]);
+          high = std::max(high, ticks[i]);
+        }
         keys_[size_++] = std::bit_cast<uint64_t>(d);
       }
     }
-    std::sort(keys_.data(), keys_.data() + size_);
+    const uint64_t span = static_cast<uint64_t>(high) - static_cast<uint64_t>(low);
+    if (ticks != nullptr && size_ > 0 && span < (uint64_t{1} << 16)) {
+      SortByTicks(low, span);
+    } else {
+      std::sort(keys_.data(), keys_.data() + size_);
+    }
   }
 
+ private:
+  // Two stable counting passes over the tick counts' offsets from low, the low half of
+  // their bits, then the high half: as few buckets to clear as the span needs.
+  void SortByTicks(int64_t low, uint64_t span) {
+    const int shift = (std::bit_width(span) + 1) / 2;
+    const int buckets = 1 << shift;
+    const uint32_t mask = static_cast<uint32_t>(buckets - 1);
+    std::array<uint32_t, kEdgeCapacity> offset;
+    std::array<uint32_t, kEdgeCapacity> offset_tmp;
+    std::array<uint64_t, kEdgeCapacity> keys_tmp;
+    std::array<int, 256> low_count;
+    std::array<int, 256> high_count;
+    std::fill_n(low_count.data(), buckets, 0);
+    std::fill_n(high_count.data(), buckets, 0);
+    for (int i = 0; i < size_; ++i) {
+      offset[i] =
+          static_cast<uint32_t>(static_cast<uint64_t>(ticks_[i]) - static_cast<uint64_t>(low));
+      ++low_count[offset[i] & mask];
+      ++high_count[offset[i] >> shift];
+    }
+    int low_sum = 0;
+    int high_sum = 0;
+    for (int b = 0; b < buckets; ++b) {
+      const int l = low_count[b];
+      low_count[b] = low_sum;
+      low_sum += l;
+      const int h = high_count[b];
+      high_count[b] = high_sum;
+      high_sum += h;
+    }
+    for (int i = 0; i < size_; ++i) {
+      const int to = low_count[offset[i] & mask]++;
+      offset_tmp[to] = offset[i];
+      keys_tmp[to] = keys_[i];
+    }
+    for (int i = 0; i < size_; ++i) keys_[high_count[offset_tmp[i] >> shift]++] = keys_tmp[i];
+  }
+
+ public:
   int Size() const { return size_; }
   int Zeros() const { return zeros_; }
   int Tops() const { return tops_; }
@@ -42,6 +99,7 @@ class CandidateSet {
 
  private:
   std::array<uint64_t, kEdgeCapacity> keys_;
+  std::array<int64_t, kEdgeCapacity> ticks_;
   int size_ = 0;
   int zeros_ = 0;
   int tops_ = 0;
@@ -118,6 +176,10 @@ double LongValue(const CandidateSet& set, double limit, double& short_value) {
   return at;
 }
 
+// EstimateThreshold; ticks (or null): each interval's tick count, when every duration is
+// its quotient by one positive rate.
+Thresholds EstimateThresholdOf(const IntervalRecord* in, const int64_t* ticks, int first, int last);
+
 // The decode's steps over one train, writing into the result as they go.
 class TrainDecode {
  public:
@@ -135,7 +197,10 @@ class TrainDecode {
     if (last_edge_ <= kMaxIgnoredLastEdgeIndex) return;
 
     ReadAndFilterIntervals();
-    out_.thresholds = EstimateThreshold(kept_.data(), 0, kept_count_ - 1);
+    // Only a positive rate converts tick counts to durations in the same order.
+    out_.thresholds = EstimateThresholdOf(
+        kept_.data(), train_.TicksPerSecond > 0.0 ? kept_ticks_.data() : nullptr, 0,
+        kept_count_ - 1);
     out_.shift_coded = out_.thresholds.DecisionSeconds == 0.0;
     if (out_.shift_coded) {
       ShiftBiPhaseBits();
@@ -154,6 +219,11 @@ class TrainDecode {
     return SecondsBetween(train_.Edges[edge].Timestamp, train_.Edges[edge + 1].Timestamp,
                           train_.TicksPerSecond);
   }
+  // The tick count that Duration converts.
+  int64_t Ticks(int edge) const {
+    return static_cast<int64_t>(static_cast<uint64_t>(train_.Edges[edge + 1].Timestamp) -
+                                static_cast<uint64_t>(train_.Edges[edge].Timestamp));
+  }
 
   // Reads the intervals 0..N-1 (the last edge begins none) and keeps those that are
   // neither gaps nor leaders, in one pass: only the first two can be leaders, so the rest
@@ -171,13 +241,16 @@ class TrainDecode {
       out_.drop[interval] = drop;
       if (drop != DecodedTrain::Drop::kKept) continue;
       origin_[kept_count_] = static_cast<int16_t>(interval);
+      kept_ticks_[kept_count_] = Ticks(interval);
       kept_[kept_count_++] = head[interval];
     }
     for (int interval = 2; interval < last_edge_; ++interval) {
-      const double value = Duration(interval);
+      const int64_t ticks = Ticks(interval);
+      const double value = static_cast<double>(ticks) / train_.TicksPerSecond;  // Duration
       const bool kept = value < kGapSeconds;
       out_.drop[interval] = kept ? DecodedTrain::Drop::kKept : DecodedTrain::Drop::kGap;
       origin_[kept_count_] = static_cast<int16_t>(interval);
+      kept_ticks_[kept_count_] = ticks;
       kept_[kept_count_] = {IntervalLevel(train_.Edges[interval]), value};
       kept_count_ += kept ? 1 : 0;
     }
@@ -255,12 +328,20 @@ class TrainDecode {
   // The kept intervals; origin_: each kept one's interval.
   std::array<IntervalRecord, kEdgeCapacity> kept_;
   std::array<int16_t, kEdgeCapacity> origin_;
+  std::array<int64_t, kEdgeCapacity> kept_ticks_;
   int kept_count_ = 0;
 };
 
 }  // namespace
 
 Thresholds EstimateThreshold(const IntervalRecord* in, int first, int last) {
+  return EstimateThresholdOf(in, nullptr, first, last);
+}
+
+namespace {
+
+Thresholds EstimateThresholdOf(const IntervalRecord* in, const int64_t* ticks, int first,
+                               int last) {
   if (first + 1 < last) first += kSkippedIntervals;
 
   // Held apart rather than indexed by level: each minimum and maximum stays in a register.
@@ -291,7 +372,7 @@ Thresholds EstimateThreshold(const IntervalRecord* in, int first, int last) {
     result.Mode = space_spread < mark_spread ? CodingMode::kMark : CodingMode::kSpace;
     limit /= 2;
   }
-  CandidateSet set(in, first, last, result.Mode == CodingMode::kBiPhase,
+  CandidateSet set(in, ticks, first, last, result.Mode == CodingMode::kBiPhase,
                    result.Mode == CodingMode::kMark ? 1 : 0);
   double short_value = ShortValue(set, limit);
   const double long_value = LongValue(set, limit, short_value);
@@ -314,6 +395,8 @@ Thresholds EstimateThreshold(const IntervalRecord* in, int first, int last) {
   }
   return result;
 }
+
+}  // namespace
 
 int FormatHexCode(uint64_t value, int min_digits, char* out, int max_chars) {
   char digits[16];

@@ -10,19 +10,24 @@ int LevelIndex(const IntervalRecord& interval) {
   return interval.Level != 0 ? 1 : 0;
 }
 
-// The durations of a walk's candidate set. The walks visit the distinct positive
+// The durations of a walk's candidate set, sorted. The walks visit the distinct positive
 // durations in order, the upward one from the smallest, the downward one from the
-// largest, each only about a quarter of the way in: the set is ordered lazily from both
-// ends (a selection, then a sort of what a walk reaches), not sorted whole. Positive
-// doubles order as their bit patterns do, which compare as integers. Zeros and the
-// placeholder value are counted apart: a walk standing on a placeholder counts them at
-// every step. Negative durations and NaN are never visited nor counted.
+// largest. Positive doubles order as their bit patterns do, which compare as integers.
+// One whole sort of the few dozen durations of a train costs less than ordering each end
+// lazily (a selection, then a sort of what a walk reaches). Zeros and the placeholder
+// value are counted apart: a walk standing on a placeholder counts them at every step.
+// Negative durations and NaN are never visited nor counted.
 class CandidateSet {
  public:
-  // reach: how far in from each end a walk is expected to go.
-  CandidateSet(const IntervalRecord* in, int first, int last, bool all_levels, int data_level,
-               int reach)
-      : reach_(reach) {
+  // ticks: each interval's tick count, of which its duration is the quotient by a positive
+  // rate (or null). Both conversions round monotonically, so ordering the tick counts
+  // orders the durations, equal ones side by side; a train's tick counts span a few
+  // thousand and sort in two counting passes, without the mispredicted branches of a
+  // comparison sort.
+  CandidateSet(const IntervalRecord* in, const int64_t* ticks, int first, int last, bool all_levels,
+               int data_level) {
+    int64_t low = INT64_MAX;
+    int64_t high = INT64_MIN;
     for (int i = first; i <= last; ++i) {
       if (!all_levels && LevelIndex(in[i]) != data_level) continue;
       const double d = in[i].Value;
@@ -30,63 +35,74 @@ class CandidateSet {
         ++zeros_;
       } else if (d > 0.0) {
         if (d == kWalkTopSeconds) ++tops_;
+        if (ticks != nullptr) {
+          ticks_[size_] = ticks[i];
+          low = std::min(low, ticks[i]);
+          high = std::max(high, ticks[i]);
+        }
         keys_[size_++] = std::bit_cast<uint64_t>(d);
       }
     }
-  }
-
-  int Size() const { return size_; }
-  int Zeros() const { return zeros_; }
-  int Tops() const { return tops_; }
-  // The i-th smallest positive duration (0 <= i < Size()), reached from the bottom end.
-  double Low(int i) {
-    if (i >= low_ && i < size_ - high_) OrderLow(i + 1);
-    return std::bit_cast<double>(keys_[i]);
-  }
-  // The i-th positive duration in ascending order, reached from the top end.
-  double High(int i) {
-    if (i < size_ - high_ && i >= low_) OrderHigh(size_ - i);
-    return std::bit_cast<double>(keys_[i]);
+    const uint64_t span = static_cast<uint64_t>(high) - static_cast<uint64_t>(low);
+    if (ticks != nullptr && size_ > 0 && span < (uint64_t{1} << 16)) {
+      SortByTicks(low, span);
+    } else {
+      std::sort(keys_.data(), keys_.data() + size_);
+    }
   }
 
  private:
-  uint64_t* At(int i) { return keys_.data() + i; }
-  // The smallest `count` (at least) in order at the front.
-  void OrderLow(int count) {
-    const int end = size_ - high_;
-    const int target = std::max(count, low_ == 0 ? reach_ : 2 * low_);
-    if (target >= end) {
-      std::sort(At(low_), At(end));
-      low_ = size_;
-      high_ = size_;
-      return;
+  // Two stable counting passes over the tick counts' offsets from low, the low half of
+  // their bits, then the high half: as few buckets to clear as the span needs.
+  void SortByTicks(int64_t low, uint64_t span) {
+    const int shift = (std::bit_width(span) + 1) / 2;
+    const int buckets = 1 << shift;
+    const uint32_t mask = static_cast<uint32_t>(buckets - 1);
+    std::array<uint32_t, kEdgeCapacity> offset;
+    std::array<uint32_t, kEdgeCapacity> offset_tmp;
+    std::array<uint64_t, kEdgeCapacity> keys_tmp;
+    std::array<int, 256> low_count;
+    std::array<int, 256> high_count;
+    std::fill_n(low_count.data(), buckets, 0);
+    std::fill_n(high_count.data(), buckets, 0);
+    for (int i = 0; i < size_; ++i) {
+      offset[i] =
+          static_cast<uint32_t>(static_cast<uint64_t>(ticks_[i]) - static_cast<uint64_t>(low));
+      ++low_count[offset[i] & mask];
+      ++high_count[offset[i] >> shift];
     }
-    std::nth_element(At(low_), At(target), At(end));
-    std::sort(At(low_), At(target));
-    low_ = target;
-  }
-  // The largest `count` (at least) in order at the back.
-  void OrderHigh(int count) {
-    const int begin = low_;
-    const int target = std::max(count, high_ == 0 ? reach_ : 2 * high_);
-    if (size_ - target <= begin) {
-      std::sort(At(begin), At(size_ - high_));
-      low_ = size_;
-      high_ = size_;
-      return;
+    int low_sum = 0;
+    int high_sum = 0;
+    for (int b = 0; b < buckets; ++b) {
+      const int l = low_count[b];
+      low_count[b] = low_sum;
+      low_sum += l;
+      const int h = high_count[b];
+      high_count[b] = high_sum;
+      high_sum += h;
     }
-    std::nth_element(At(begin), At(size_ - target), At(size_ - high_));
-    std::sort(At(size_ - target), At(size_ - high_));
-    high_ = target;
+    for (int i = 0; i < size_; ++i) {
+      const int to = low_count[offset[i] & mask]++;
+      offset_tmp[to] = offset[i];
+      keys_tmp[to] = keys_[i];
+    }
+    for (int i = 0; i < size_; ++i) keys_[high_count[offset_tmp[i] >> shift]++] = keys_tmp[i];
   }
 
-  int reach_;
+ public:
+  int Size() const { return size_; }
+  int Zeros() const { return zeros_; }
+  int Tops() const { return tops_; }
+  // The i-th smallest positive duration (0 <= i < Size()).
+  double Low(int i) const { return std::bit_cast<double>(keys_[i]); }
+  double High(int i) const { return Low(i); }
+
+ private:
   std::array<uint64_t, kEdgeCapacity> keys_;
+  std::array<int64_t, kEdgeCapacity> ticks_;
   int size_ = 0;
   int zeros_ = 0;
   int tops_ = 0;
-  int low_ = 0;   // keys_[0, low_) are the smallest, in order
-  int high_ = 0;  // keys_[size_ - high_, size_) are the largest, in order
 };
 
 // Upward walk through the distinct durations: each step moves to the next larger duration
@@ -97,7 +113,7 @@ class CandidateSet {
 // Once on its placeholder a walk finds nothing more and can only count durations equal
 // to it; when there are none it would step forever. It then ends on the last duration it
 // actually visited (its start value when it visited none).
-double ShortValue(CandidateSet& set, double limit) {
+double ShortValue(const CandidateSet& set, double limit) {
   double at = kWalkBottomSeconds;
   double last_visited = at;
   int count = 1;
@@ -124,7 +140,7 @@ double ShortValue(CandidateSet& set, double limit) {
 
 // Downward walk from the placeholder 100 s towards the placeholder 0 s; it stops early
 // when it reaches the short cluster, and may then lower short_value (a single cluster).
-double LongValue(CandidateSet& set, double limit, double& short_value) {
+double LongValue(const CandidateSet& set, double limit, double& short_value) {
   double at = kWalkTopSeconds;
   double last_visited = at;
   int count = 1;
@@ -160,6 +176,10 @@ double LongValue(CandidateSet& set, double limit, double& short_value) {
   return at;
 }
 
+// EstimateThreshold; ticks (or null): each interval's tick count, when every duration is
+// its quotient by one positive rate.
+Thresholds EstimateThresholdOf(const IntervalRecord* in, const int64_t* ticks, int first, int last);
+
 // The decode's steps over one train, writing into the result as they go.
 class TrainDecode {
  public:
@@ -176,9 +196,11 @@ class TrainDecode {
     }
     if (last_edge_ <= kMaxIgnoredLastEdgeIndex) return;
 
-    ReadIntervals();
-    FilterGapsAndLeaders();
-    out_.thresholds = EstimateThreshold(kept_.data(), 0, kept_count_ - 1);
+    ReadAndFilterIntervals();
+    // Only a positive rate converts tick counts to durations in the same order.
+    out_.thresholds = EstimateThresholdOf(
+        kept_.data(), train_.TicksPerSecond > 0.0 ? kept_ticks_.data() : nullptr, 0,
+        kept_count_ - 1);
     out_.shift_coded = out_.thresholds.DecisionSeconds == 0.0;
     if (out_.shift_coded) {
       ShiftBiPhaseBits();
@@ -197,36 +219,51 @@ class TrainDecode {
     return SecondsBetween(train_.Edges[edge].Timestamp, train_.Edges[edge + 1].Timestamp,
                           train_.TicksPerSecond);
   }
-
-  // The intervals 0..N-1 with their levels (the last edge begins none).
-  void ReadIntervals() {
-    for (int c = 0; c < last_edge_; ++c) kept_[c] = {IntervalLevel(train_.Edges[c]), Duration(c)};
-    out_.interval_count = last_edge_;
-    out_.long_leader = kept_[0].Value > kLongLeaderMarkSeconds &&
-                       kept_[1].Value > kLongLeaderSpaceSeconds &&
-                       last_edge_ >= kLongLeaderMinLastEdgeIndex;
-    out_.bit_of.fill(-1);
+  // The tick count that Duration converts.
+  int64_t Ticks(int edge) const {
+    return static_cast<int64_t>(static_cast<uint64_t>(train_.Edges[edge + 1].Timestamp) -
+                                static_cast<uint64_t>(train_.Edges[edge].Timestamp));
   }
 
-  DecodedTrain::Drop DropOf(int interval) const {
-    const IntervalRecord& in = kept_[interval];
+  // Reads the intervals 0..N-1 (the last edge begins none) and keeps those that are
+  // neither gaps nor leaders, in one pass: only the first two can be leaders, so the rest
+  // are kept or dropped without a branch.
+  void ReadAndFilterIntervals() {
+    out_.interval_count = last_edge_;
+    const IntervalRecord head[2] = {{IntervalLevel(train_.Edges[0]), Duration(0)},
+                                    {IntervalLevel(train_.Edges[1]), Duration(1)}};
+    out_.long_leader = head[0].Value > kLongLeaderMarkSeconds &&
+                       head[1].Value > kLongLeaderSpaceSeconds &&
+                       last_edge_ >= kLongLeaderMinLastEdgeIndex;
+    out_.bit_of.fill(-1);
+    for (int interval = 0; interval < 2; ++interval) {
+      const DecodedTrain::Drop drop = HeadDropOf(interval, head[interval]);
+      out_.drop[interval] = drop;
+      if (drop != DecodedTrain::Drop::kKept) continue;
+      origin_[kept_count_] = static_cast<int16_t>(interval);
+      kept_ticks_[kept_count_] = Ticks(interval);
+      kept_[kept_count_++] = head[interval];
+    }
+    for (int interval = 2; interval < last_edge_; ++interval) {
+      const int64_t ticks = Ticks(interval);
+      const double value = static_cast<double>(ticks) / train_.TicksPerSecond;  // Duration
+      const bool kept = value < kGapSeconds;
+      out_.drop[interval] = kept ? DecodedTrain::Drop::kKept : DecodedTrain::Drop::kGap;
+      origin_[kept_count_] = static_cast<int16_t>(interval);
+      kept_ticks_[kept_count_] = ticks;
+      kept_[kept_count_] = {IntervalLevel(train_.Edges[interval]), value};
+      kept_count_ += kept ? 1 : 0;
+    }
+  }
+
+  // What the filter does with interval 0 or 1.
+  DecodedTrain::Drop HeadDropOf(int interval, const IntervalRecord& in) const {
     if (!(in.Value < kGapSeconds)) return DecodedTrain::Drop::kGap;
-    if (out_.long_leader && interval < 2) return DecodedTrain::Drop::kLongLeader;
+    if (out_.long_leader) return DecodedTrain::Drop::kLongLeader;
     if (interval == 0 && in.Level == 1 && in.Value > kLeaderMarkSeconds) {
       return DecodedTrain::Drop::kLeaderMark;
     }
     return DecodedTrain::Drop::kKept;
-  }
-
-  // Drops gaps and leaders, compacting the kept intervals in place.
-  void FilterGapsAndLeaders() {
-    for (int interval = 0; interval < last_edge_; ++interval) {
-      const DecodedTrain::Drop drop = DropOf(interval);
-      out_.drop[interval] = drop;
-      if (drop != DecodedTrain::Drop::kKept) continue;
-      origin_[kept_count_] = static_cast<int16_t>(interval);
-      kept_[kept_count_++] = kept_[interval];
-    }
   }
 
   // Shifts one bit in; it came from the kept intervals first..last (none when last <
@@ -288,27 +325,43 @@ class TrainDecode {
   const PulseTrain& train_;
   DecodedTrain& out_;
   int last_edge_ = 0;
-  // The intervals, then (compacted) the kept ones; origin_: each kept one's interval.
+  // The kept intervals; origin_: each kept one's interval.
   std::array<IntervalRecord, kEdgeCapacity> kept_;
   std::array<int16_t, kEdgeCapacity> origin_;
+  std::array<int64_t, kEdgeCapacity> kept_ticks_;
   int kept_count_ = 0;
 };
 
 }  // namespace
 
 Thresholds EstimateThreshold(const IntervalRecord* in, int first, int last) {
+  return EstimateThresholdOf(in, nullptr, first, last);
+}
+
+namespace {
+
+Thresholds EstimateThresholdOf(const IntervalRecord* in, const int64_t* ticks, int first,
+                               int last) {
   if (first + 1 < last) first += kSkippedIntervals;
 
-  double min_of[2] = {kWalkTopSeconds, kWalkTopSeconds};
-  double max_of[2] = {0.0, 0.0};
+  // Held apart rather than indexed by level: each minimum and maximum stays in a register.
+  double space_min = kWalkTopSeconds;
+  double space_max = 0.0;
+  double mark_min = kWalkTopSeconds;
+  double mark_max = 0.0;
   for (int i = first; i <= last; ++i) {
-    const int level = LevelIndex(in[i]);
-    min_of[level] = std::min(min_of[level], in[i].Value);
-    max_of[level] = std::max(max_of[level], in[i].Value);
+    const double value = in[i].Value;
+    if (LevelIndex(in[i]) != 0) {
+      mark_min = std::min(mark_min, value);
+      mark_max = std::max(mark_max, value);
+    } else {
+      space_min = std::min(space_min, value);
+      space_max = std::max(space_max, value);
+    }
   }
   // A level without intervals keeps 0 - 100 = -100.
-  const double space_spread = max_of[0] - min_of[0];
-  const double mark_spread = max_of[1] - min_of[1];
+  const double space_spread = space_max - space_min;
+  const double mark_spread = mark_max - mark_min;
 
   double limit = (last - first) * kWalkShare;
   Thresholds result;
@@ -319,11 +372,8 @@ Thresholds EstimateThreshold(const IntervalRecord* in, int first, int last) {
     result.Mode = space_spread < mark_spread ? CodingMode::kMark : CodingMode::kSpace;
     limit /= 2;
   }
-  // A walk counts one duration or more per step: it reaches limit durations at most (and
-  // the one beyond).
-  const int reach = static_cast<int>(std::min<double>(std::max(limit, 0.0), kEdgeCapacity)) + 2;
-  CandidateSet set(in, first, last, result.Mode == CodingMode::kBiPhase,
-                   result.Mode == CodingMode::kMark ? 1 : 0, reach);
+  CandidateSet set(in, ticks, first, last, result.Mode == CodingMode::kBiPhase,
+                   result.Mode == CodingMode::kMark ? 1 : 0);
   double short_value = ShortValue(set, limit);
   const double long_value = LongValue(set, limit, short_value);
 
@@ -345,6 +395,8 @@ Thresholds EstimateThreshold(const IntervalRecord* in, int first, int last) {
   }
   return result;
 }
+
+}  // namespace
 
 int FormatHexCode(uint64_t value, int min_digits, char* out, int max_chars) {
   char digits[16];

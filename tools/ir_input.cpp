@@ -74,6 +74,15 @@ constexpr FormatSpec kFormats[] = {
      "recorded-corpus TSV (source, remote, button, [carrier,] durations)", nullptr, ReadCorpusTsv},
     {InputFormat::kEdges, "edge lines", "--edges",
      "one train per line: TICKS_PER_SECOND STATUS TIMESTAMP STATUS ...", nullptr, ReadEdges},
+    {InputFormat::kRawLog, "raw dump log", "--raw-log",
+     "firmware raw dumps (Received Raw: 9011, -4485, ...), time stamps allowed", IsRawLogLine,
+     ReadRawLog},
+    {InputFormat::kIrPacket, "IR blaster packet", "--packet",
+     "base64 packets of Wi-Fi IR blasters (JgBQAAAB...), one per line", IsIrPacketLine,
+     ReadIrPacket},
+    {InputFormat::kRawArray, "rawData array", "--c-array",
+     "C arrays of microseconds (uint16_t rawData[N] = {9000, 4500, ...};)", IsRawArrayLine,
+     ReadRawArray},
 };
 
 }  // namespace

@@ -29,6 +29,9 @@ enum class InputFormat {
   kPronto,      // Pronto hex, learned form 0000
   kIrmp,        // IRMP 0/1 sample lines
   kCorpusTsv,   // source, remote, button, [carrier,] durations
+  kRawLog,      // "Received Raw: 9011, -4485, ..." dumps of microcontroller firmware
+  kIrPacket,    // base64 packets of Wi-Fi IR blasters ("JgBQAAAB...")
+  kRawArray,    // "uint16_t rawData[N] = {...};" arrays printed by microcontroller libraries
 };
 
 // A short name of the format for messages ("service log", "Pronto hex", ...).

@@ -115,6 +115,9 @@ ParsedInput ReadLircdConf(std::string_view body, const ReadOptions& options);
 ParsedInput ReadPronto(std::string_view body, const ReadOptions& options);
 ParsedInput ReadIrmp(std::string_view body, const ReadOptions& options);
 ParsedInput ReadCorpusTsv(std::string_view body, const ReadOptions& options);
+ParsedInput ReadRawLog(std::string_view body, const ReadOptions& options);
+ParsedInput ReadIrPacket(std::string_view body, const ReadOptions& options);
+ParsedInput ReadRawArray(std::string_view body, const ReadOptions& options);
 
 // Sure signs of single lines, for guessing the format.
 bool IsMode2KeywordLine(const std::vector<std::string_view>& tokens);
@@ -128,6 +131,9 @@ bool IsProntoLine(std::string_view line);
 bool IsIrmpLine(std::string_view line);
 bool IsServiceLogHeader(std::string_view line);
 bool IsMode2Line(std::string_view line);
+bool IsRawLogLine(std::string_view line);
+bool IsIrPacketLine(std::string_view line);
+bool IsRawArrayLine(std::string_view line);
 
 // The IRMP sample rate a file name states ("...-15kHz.txt"), or 0.
 double SampleRateFromFileName(std::string_view file_name);

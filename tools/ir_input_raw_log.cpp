@@ -38,7 +38,9 @@ class DumpReader {
       open_ = true;
       recording_ = Recording{"line " + std::to_string(number), {}, number};
       Values(number, line.substr(marker + kMarker.size()));
-    } else if (open_ && !line.empty() && (line.front() == '-' || text::IsDigit(line.front()))) {
+    } else if (open_ && (wants_more_ || bad_) && !line.empty() &&
+               (line.front() == '-' || text::IsDigit(line.front()))) {
+      // Only a dump whose line ended with a comma goes on (a bad one is skipped whole).
       Values(number, line);
     } else {
       Finish();

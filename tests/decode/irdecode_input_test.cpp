@@ -112,9 +112,9 @@ TEST(PastedFormats, GuessedReadAndBadInputNamed) {
     const char* read;
   } cases[] = {
       {InputFormat::kRawLog,
-       "12:34:56.789 -> Received Raw: 9011, -4485, 613,\n12:34:56.790 -> -1650, 613\n"
+       "12:34:56.789 -> Received Raw: 9011, -4485, 613,\n12:34:56.790 -> -1650, 613\n2 bits\n"
        "[12:34:57] Received Raw: 900, -800, 700\nother text\n",
-       "line 1: 9011 4485 613 1650 613 | line 3: 900 800 700"},
+       "line 1: 9011 4485 613 1650 613 | line 4: 900 800 700"},
       {InputFormat::kRawLog, "[12:34:56] Received Raw: 9011, -4485, 613, -1650,\n",
        "line 1: Received Raw: the dump is cut off after 4 durations (it ends with a comma)"},
       {InputFormat::kRawLog, "Received Raw: 9011, 4485, 613\nReceived Raw: 9011, -4x85\n",

@@ -1,7 +1,6 @@
 #include "tools/ir_input.h"
 
 #include <algorithm>
-#include <array>
 
 #include "tools/ir_input_internal.h"
 
@@ -46,35 +45,62 @@ InputFormat GuessFromFileName(std::string_view file_name) {
   return InputFormat::kUnknown;
 }
 
-constexpr std::array kAllFormats = {
-    InputFormat::kServiceLog, InputFormat::kIrFile, InputFormat::kLircdConf, InputFormat::kMode2,
-    InputFormat::kPronto,     InputFormat::kIrmp,   InputFormat::kCorpusTsv, InputFormat::kEdges,
+bool IsIrFileLine(std::string_view line) {
+  return text::StartsWith(line, "Filetype:");
+}
+
+bool IsLircdConfLine(std::string_view line) {
+  const std::vector<std::string_view> tokens = SplitWhitespace(line);
+  return tokens.size() >= 2 && tokens[0] == "begin" && tokens[1] == "remote";
+}
+
+constexpr FormatSpec kFormats[] = {
+    {InputFormat::kServiceLog, "service log", "--log-in",
+     "the plugin's service log (log.txt): every record decoded again and\n"
+     "            printed with the code the log recorded; a difference is flagged",
+     IsServiceLogHeader, ReadServiceLog},
+    {InputFormat::kIrFile, ".ir file", "--ir", "Flipper-style .ir file (raw entries)", IsIrFileLine,
+     ReadIrFile},
+    {InputFormat::kLircdConf, "lircd.conf", "--lircd",
+     "lircd.conf (raw_codes blocks), codes named remote/button", IsLircdConfLine, ReadLircdConf},
+    {InputFormat::kMode2, "mode2/ir-ctl text", "--mode2",
+     "mode2 text (pulse N / space N), mode2 -m columns, ir-ctl +N -N lines", IsMode2Line,
+     ReadMode2},
+    {InputFormat::kPronto, "Pronto hex", "--pronto", "Pronto hex, learned form (0000 006D ...)",
+     IsProntoLine, ReadPronto},
+    {InputFormat::kIrmp, "IRMP samples", "--irmp", "IRMP sample lines (0 = IR, 1 = no IR)",
+     IsIrmpLine, ReadIrmp},
+    {InputFormat::kCorpusTsv, "corpus TSV", "--tsv",
+     "recorded-corpus TSV (source, remote, button, [carrier,] durations)", nullptr, ReadCorpusTsv},
+    {InputFormat::kEdges, "edge lines", "--edges",
+     "one train per line: TICKS_PER_SECOND STATUS TIMESTAMP STATUS ...", nullptr, ReadEdges},
+    {InputFormat::kRawLog, "raw dump log", "--raw-log",
+     "firmware raw dumps (Received Raw: 9011, -4485, ...), time stamps allowed", IsRawLogLine,
+     ReadRawLog},
+    {InputFormat::kIrPacket, "IR blaster packet", "--packet",
+     "base64 packets of Wi-Fi IR blasters (JgBQAAAB...), one per line", IsIrPacketLine,
+     ReadIrPacket},
+    {InputFormat::kRawArray, "rawData array", "--c-array",
+     "C arrays of microseconds (uint16_t rawData[N] = {9000, 4500, ...};)", IsRawArrayLine,
+     ReadRawArray},
 };
 
 }  // namespace
 
-std::string_view FormatName(InputFormat format) {
-  switch (format) {
-    case InputFormat::kEdges:
-      return "edge lines";
-    case InputFormat::kServiceLog:
-      return "service log";
-    case InputFormat::kMode2:
-      return "mode2/ir-ctl text";
-    case InputFormat::kIrFile:
-      return ".ir file";
-    case InputFormat::kLircdConf:
-      return "lircd.conf";
-    case InputFormat::kPronto:
-      return "Pronto hex";
-    case InputFormat::kIrmp:
-      return "IRMP samples";
-    case InputFormat::kCorpusTsv:
-      return "corpus TSV";
-    case InputFormat::kUnknown:
-      break;
+std::span<const FormatSpec> Formats() {
+  return kFormats;
+}
+
+const FormatSpec* FindFormat(InputFormat format) {
+  for (const FormatSpec& spec : kFormats) {
+    if (spec.format == format) return &spec;
   }
-  return "unknown";
+  return nullptr;
+}
+
+std::string_view FormatName(InputFormat format) {
+  const FormatSpec* spec = FindFormat(format);
+  return spec != nullptr ? spec->name : "unknown";
 }
 
 InputFormat GuessFormat(std::string_view bytes, std::string_view file_name) {
@@ -88,23 +114,16 @@ InputFormat GuessFormat(std::string_view bytes, std::string_view file_name) {
     if (sure != InputFormat::kUnknown) return;
     const std::string_view trimmed = Trim(line);
     if (trimmed.empty()) return;
+    if (trimmed.front() == '#') return;
+    for (const FormatSpec& spec : kFormats) {
+      if (spec.sure_sign != nullptr && spec.sure_sign(trimmed)) {
+        sure = spec.format;
+        return;
+      }
+    }
     const std::vector<std::string_view> tokens = SplitWhitespace(trimmed);
-    if (IsServiceLogHeader(trimmed)) {
-      sure = InputFormat::kServiceLog;
-    } else if (text::StartsWith(trimmed, "Filetype:")) {
-      sure = InputFormat::kIrFile;
-    } else if (tokens.size() >= 2 && tokens[0] == "begin" && tokens[1] == "remote") {
-      sure = InputFormat::kLircdConf;
-    } else if (IsMode2KeywordLine(tokens) || IsIrCtlLine(trimmed)) {
-      sure = InputFormat::kMode2;
-    } else if (trimmed.front() == '#') {
-      return;
-    } else if (IsTsvLine(line)) {
+    if (IsTsvLine(line)) {
       ++tsv_lines;
-    } else if (IsProntoLine(trimmed)) {
-      sure = InputFormat::kPronto;
-    } else if (IsIrmpLine(trimmed)) {
-      sure = InputFormat::kIrmp;
     } else if (IsColumnLine(tokens)) {
       ++numeric_lines;
       PulseTrain train;
@@ -142,47 +161,20 @@ ParsedInput ReadInput(std::string_view bytes, InputFormat format, const ReadOpti
   if (format == InputFormat::kUnknown) format = GuessFormat(body, options.file_name);
   if (format == InputFormat::kUnknown) {
     std::string tried;
-    for (InputFormat f : kAllFormats) {
+    for (const FormatSpec& spec : kFormats) {
       if (!tried.empty()) tried += ", ";
-      tried += FormatName(f);
+      tried += spec.name;
     }
     out.errors.push_back({0, "cannot tell the format; tried " + tried});
     return out;
   }
-  out.format = format;
-  switch (format) {
-    case InputFormat::kEdges:
-      ReadEdges(body, out);
-      break;
-    case InputFormat::kServiceLog:
-      ReadServiceLog(body, out);
-      break;
-    case InputFormat::kMode2:
-      out.recordings = ParseMode2(body, out.errors);
-      break;
-    case InputFormat::kIrFile:
-      out.recordings = ParseIrFile(body, out.errors, &out.skipped_entries);
-      break;
-    case InputFormat::kLircdConf:
-      ReadLircdConf(body, out);
-      break;
-    case InputFormat::kPronto:
-      ReadPronto(body, out);
-      break;
-    case InputFormat::kIrmp: {
-      double rate = options.irmp_sample_rate_hz;
-      if (rate == 0.0) rate = SampleRateFromFileName(options.file_name);
-      if (rate == 0.0) rate = 10000.0;
-      out.irmp_sample_rate_hz = rate;
-      ReadIrmp(body, rate, out);
-      break;
-    }
-    case InputFormat::kCorpusTsv:
-      out.recordings = ParseCorpusTsv(body, out.errors);
-      break;
-    case InputFormat::kUnknown:
-      break;
+  const FormatSpec* spec = FindFormat(format);
+  if (spec == nullptr) {
+    out.errors.push_back({0, "no reader for this format"});
+    return out;
   }
+  out = spec->read(body, options);
+  out.format = format;
   return out;
 }
 
@@ -250,7 +242,8 @@ bool ParseEdgeLine(std::string_view line, PulseTrain& train, std::string& error)
   return true;
 }
 
-void ReadEdges(std::string_view body, ParsedInput& out) {
+ParsedInput ReadEdges(std::string_view body, const ReadOptions& /*options*/) {
+  ParsedInput out;
   ForEachLine(body, [&](int number, std::string_view line) {
     const std::string_view trimmed = Trim(line);
     if (trimmed.empty() || trimmed.front() == '#') return;  // blank lines and comments
@@ -262,6 +255,7 @@ void ReadEdges(std::string_view body, ParsedInput& out) {
     }
     out.trains.push_back(std::move(captured));
   });
+  return out;
 }
 
 bool ParseDurations(std::string_view line, std::vector<double>& durations_us, std::string& error) {
@@ -308,6 +302,18 @@ std::vector<Recording> ParseIrFile(std::string_view body, std::vector<InputError
     }
   });
   return recordings;
+}
+
+ParsedInput ReadIrFile(std::string_view body, const ReadOptions& /*options*/) {
+  ParsedInput out;
+  out.recordings = ParseIrFile(body, out.errors, &out.skipped_entries);
+  return out;
+}
+
+ParsedInput ReadCorpusTsv(std::string_view body, const ReadOptions& /*options*/) {
+  ParsedInput out;
+  out.recordings = ParseCorpusTsv(body, out.errors);
+  return out;
 }
 
 std::vector<Recording> ParseCorpusTsv(std::string_view body, std::vector<InputError>& errors) {

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,6 +29,9 @@ enum class InputFormat {
   kPronto,      // Pronto hex, learned form 0000
   kIrmp,        // IRMP 0/1 sample lines
   kCorpusTsv,   // source, remote, button, [carrier,] durations
+  kRawLog,      // "Received Raw: 9011, -4485, ..." dumps of microcontroller firmware
+  kIrPacket,    // base64 packets of Wi-Fi IR blasters ("JgBQAAAB...")
+  kRawArray,    // "uint16_t rawData[N] = {...};" arrays printed by microcontroller libraries
 };
 
 // A short name of the format for messages ("service log", "Pronto hex", ...).
@@ -90,6 +94,25 @@ struct ParsedInput {
   // The IRMP sample rate that was used (IRMP only).
   double irmp_sample_rate_hz = 0.0;
 };
+
+// How one format is named, recognised and read. Formats() lists every format irdecode
+// reads, in the order their sure signs are tried; a new format is a row there and a reader.
+struct FormatSpec {
+  InputFormat format;
+  std::string_view name;    // for messages ("Pronto hex")
+  std::string_view option;  // irdecode's option that names it ("--pronto")
+  std::string_view help;    // what irdecode's usage says of it
+  // A line (trimmed, not a comment) only this format has, or nullptr: the format is
+  // then recognised by the shape of the whole input (see GuessFormat).
+  bool (*sure_sign)(std::string_view line);
+  // Reads the input (without a byte-order mark); every reader returns what it read, the
+  // entries it could not read as errors, and leaves format for ReadInput to set.
+  ParsedInput (*read)(std::string_view body, const ReadOptions& options);
+};
+
+std::span<const FormatSpec> Formats();
+// The row of a format; nullptr for kUnknown.
+const FormatSpec* FindFormat(InputFormat format);
 
 // Reads bytes in the given format, or guesses it from the contents (kUnknown). A UTF-8
 // byte-order mark is skipped. When the input is empty, is UTF-16 text or fits no format,

@@ -16,6 +16,10 @@ inline bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\r';
 }
 
+inline bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
 inline std::string_view Trim(std::string_view s) {
   while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
   while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
@@ -102,12 +106,18 @@ inline bool ParseDuration(std::string_view token, double& us, std::string& error
 
 namespace sfh56::tools {
 
-// The readers behind ReadInput, one per format family (tools/ir_input_*.cpp).
-void ReadEdges(std::string_view text, ParsedInput& out);
-void ReadServiceLog(std::string_view text, ParsedInput& out);
-void ReadLircdConf(std::string_view text, ParsedInput& out);
-void ReadPronto(std::string_view text, ParsedInput& out);
-void ReadIrmp(std::string_view text, double sample_rate_hz, ParsedInput& out);
+// The readers behind ReadInput (tools/ir_input_*.cpp), all of one shape (FormatSpec::read).
+ParsedInput ReadEdges(std::string_view body, const ReadOptions& options);
+ParsedInput ReadServiceLog(std::string_view body, const ReadOptions& options);
+ParsedInput ReadMode2(std::string_view body, const ReadOptions& options);
+ParsedInput ReadIrFile(std::string_view body, const ReadOptions& options);
+ParsedInput ReadLircdConf(std::string_view body, const ReadOptions& options);
+ParsedInput ReadPronto(std::string_view body, const ReadOptions& options);
+ParsedInput ReadIrmp(std::string_view body, const ReadOptions& options);
+ParsedInput ReadCorpusTsv(std::string_view body, const ReadOptions& options);
+ParsedInput ReadRawLog(std::string_view body, const ReadOptions& options);
+ParsedInput ReadIrPacket(std::string_view body, const ReadOptions& options);
+ParsedInput ReadRawArray(std::string_view body, const ReadOptions& options);
 
 // Sure signs of single lines, for guessing the format.
 bool IsMode2KeywordLine(const std::vector<std::string_view>& tokens);
@@ -120,6 +130,10 @@ std::optional<bool> ColumnKind(std::string_view& token);
 bool IsProntoLine(std::string_view line);
 bool IsIrmpLine(std::string_view line);
 bool IsServiceLogHeader(std::string_view line);
+bool IsMode2Line(std::string_view line);
+bool IsRawLogLine(std::string_view line);
+bool IsIrPacketLine(std::string_view line);
+bool IsRawArrayLine(std::string_view line);
 
 // The IRMP sample rate a file name states ("...-15kHz.txt"), or 0.
 double SampleRateFromFileName(std::string_view file_name);

@@ -128,6 +128,16 @@ bool IsIrCtlLine(std::string_view line) {
   return tokens.size() >= 2 && signed_token;
 }
 
+bool IsMode2Line(std::string_view line) {
+  return IsMode2KeywordLine(SplitWhitespace(line)) || IsIrCtlLine(line);
+}
+
+ParsedInput ReadMode2(std::string_view body, const ReadOptions& /*options*/) {
+  ParsedInput out;
+  out.recordings = ParseMode2(body, out.errors);
+  return out;
+}
+
 std::vector<Recording> ParseMode2(std::string_view body, std::vector<InputError>& errors) {
   std::vector<Recording> recordings;
   Mode2Builder builder(recordings, errors);
@@ -190,7 +200,8 @@ std::vector<Recording> ParseMode2(std::string_view body, std::vector<InputError>
 // lircd.conf: "begin remote" ... "name REMOTE" ... "begin raw_codes", then per button
 // "name BUTTON" and its durations on the following lines, "end raw_codes", "end remote".
 // Codes of "begin codes" blocks are protocol parameters: counted as skipped.
-void ReadLircdConf(std::string_view body, ParsedInput& out) {
+ParsedInput ReadLircdConf(std::string_view body, const ReadOptions& /*options*/) {
+  ParsedInput out;
   enum class Block { kNone, kRemote, kRawCodes, kCodes };
   Block block = Block::kNone;
   std::string remote;
@@ -258,6 +269,7 @@ void ReadLircdConf(std::string_view body, ParsedInput& out) {
     }
   });
   finish_code();
+  return out;
 }
 
 }  // namespace sfh56::tools

@@ -112,7 +112,8 @@ bool IsProntoLine(std::string_view line) {
          split.words.size() == AnnouncedWords(split.words);
 }
 
-void ReadPronto(std::string_view body, ParsedInput& out) {
+ParsedInput ReadPronto(std::string_view body, const ReadOptions& /*options*/) {
+  ParsedInput out;
   std::string pending_name;             // a line of text before a code names it
   std::vector<std::string_view> words;  // of a code that continues on the next line
   std::string code_name;
@@ -148,6 +149,7 @@ void ReadPronto(std::string_view body, ParsedInput& out) {
     }
   });
   flush_incomplete();
+  return out;
 }
 
 bool IsIrmpLine(std::string_view line) {
@@ -174,10 +176,15 @@ double SampleRateFromFileName(std::string_view file_name) {
 
 // One capture per line: one character per sample, 0 while IR is received (a mark), 1
 // while not. A comment line ("# Power") names the captures after it.
-void ReadIrmp(std::string_view body, double sample_rate_hz, ParsedInput& out) {
+ParsedInput ReadIrmp(std::string_view body, const ReadOptions& options) {
+  ParsedInput out;
+  double sample_rate_hz = options.irmp_sample_rate_hz;
+  if (sample_rate_hz == 0.0) sample_rate_hz = SampleRateFromFileName(options.file_name);
+  if (sample_rate_hz == 0.0) sample_rate_hz = 10000.0;
+  out.irmp_sample_rate_hz = sample_rate_hz;
   if (!(sample_rate_hz > 0.0)) {
     out.errors.push_back({0, "the sample rate is not positive"});
-    return;
+    return out;
   }
   const double period_us = 1e6 / sample_rate_hz;
   std::string name;
@@ -215,6 +222,7 @@ void ReadIrmp(std::string_view body, double sample_rate_hz, ParsedInput& out) {
     }
     out.recordings.push_back(std::move(recording));
   });
+  return out;
 }
 
 }  // namespace sfh56::tools

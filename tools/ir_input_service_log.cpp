@@ -170,10 +170,12 @@ bool IsServiceLogHeader(std::string_view line) {
   return line.find_first_not_of('-', 1) == std::string_view::npos;
 }
 
-void ReadServiceLog(std::string_view body, ParsedInput& out) {
+ParsedInput ReadServiceLog(std::string_view body, const ReadOptions& /*options*/) {
+  ParsedInput out;
   LogReader reader(out);
   text::ForEachLine(body, [&](int number, std::string_view line) { reader.Line(number, line); });
   reader.End();
+  return out;
 }
 
 }  // namespace sfh56::tools

@@ -1,5 +1,6 @@
 #include "tools/irdecode_cli.h"
 
+#include <algorithm>
 #include <charconv>
 #include <fstream>
 #include <iostream>
@@ -21,15 +22,7 @@ constexpr std::string_view kUsage =
     "                [--advise] [FORMAT] [FILE]\n"
     "Decodes recorded infrared signals with the receiver's decoder. FILE (or standard\n"
     "input) is read in FORMAT, or in the format its contents show:\n"
-    "  --log-in  the plugin's service log (log.txt): every record decoded again and\n"
-    "            printed with the code the log recorded; a difference is flagged\n"
-    "  --ir      Flipper-style .ir file (raw entries)\n"
-    "  --lircd   lircd.conf (raw_codes blocks), codes named remote/button\n"
-    "  --mode2   mode2 text (pulse N / space N), mode2 -m columns, ir-ctl +N -N lines\n"
-    "  --pronto  Pronto hex, learned form (0000 006D ...)\n"
-    "  --irmp    IRMP sample lines (0 = IR, 1 = no IR)\n"
-    "  --tsv     recorded-corpus TSV (source, remote, button, [carrier,] durations)\n"
-    "  --edges   one train per line: TICKS_PER_SECOND STATUS TIMESTAMP STATUS ...\n"
+    "%FORMATS%"
     "  --bitmask N       the BitMask setting, 0..99 (default 16)\n"
     "  --log FILE        append the service-log record of every decoded train\n"
     "  --sample-rate HZ  samples per second of IRMP lines (default: from a file name\n"
@@ -70,15 +63,35 @@ struct Options {
 };
 
 std::optional<InputFormat> FormatOption(std::string_view arg) {
-  if (arg == "--edges") return InputFormat::kEdges;
-  if (arg == "--log-in") return InputFormat::kServiceLog;
-  if (arg == "--mode2") return InputFormat::kMode2;
-  if (arg == "--ir") return InputFormat::kIrFile;
-  if (arg == "--lircd") return InputFormat::kLircdConf;
-  if (arg == "--pronto") return InputFormat::kPronto;
-  if (arg == "--irmp") return InputFormat::kIrmp;
-  if (arg == "--tsv") return InputFormat::kCorpusTsv;
+  for (const FormatSpec& spec : Formats()) {
+    if (arg == spec.option) return spec.format;
+  }
   return std::nullopt;
+}
+
+// The usage with a line for every format where it says %FORMATS%.
+std::string Usage() {
+  std::string formats;
+  for (const FormatSpec& spec : Formats()) {
+    std::string option(spec.option);
+    option.resize(std::max<size_t>(option.size() + 1, 10), ' ');
+    formats += "  " + option + std::string(spec.help) + "\n";
+  }
+  std::string usage(kUsage);
+  return usage.replace(usage.find("%FORMATS%"), 9, formats);
+}
+
+// "--log-in, --ir, ... or --edges"
+std::string FormatOptions() {
+  std::string list;
+  const std::span<const FormatSpec> formats = Formats();
+  for (size_t i = 0; i < formats.size(); ++i) {
+    list += std::string(i == 0                    ? ""
+                        : i + 1 == formats.size() ? " or "
+                                                  : ", ") +
+            std::string(formats[i].option);
+  }
+  return list;
 }
 
 template <typename T>
@@ -116,10 +129,10 @@ std::optional<int> ParseArgs(const std::vector<std::string>& args, Options& opti
     } else if (arg == "--advise") {
       options.advise = true;
     } else if (arg == "--help" || arg == "-h") {
-      out << kUsage;
+      out << Usage();
       return kExitOk;
     } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
-      err << "irdecode: unknown option " << arg << "\n" << kUsage;
+      err << "irdecode: unknown option " << arg << "\n" << Usage();
       return kExitFailure;
     } else {
       options.path = arg;
@@ -189,8 +202,7 @@ int RunIrdecode(const std::vector<std::string>& args, std::istream& in, std::ost
     for (const InputError& e : input.errors) {
       err << "irdecode: " << input_name << ": " << e.message;
       if (e.message.starts_with("cannot tell")) {
-        err << "; name it with --log-in, --ir, --lircd, --mode2, --pronto, --irmp, --tsv or "
-               "--edges";
+        err << "; name it with " << FormatOptions();
       }
       err << "\n";
     }

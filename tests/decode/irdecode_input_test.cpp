@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
+#include <vector>
 
 namespace sfh56::tools {
 namespace {
@@ -87,6 +89,89 @@ TEST(CorpusTsv, DurationsAreTheLastColumn) {
   EXPECT_EQ(recordings[1].durations_us, (std::vector<double>{4, 5, 6}));
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_EQ(errors[0].line, 3);
+}
+
+// What a reader made of an input: "name: durations (whole us) | ..." and "line N: error; ...".
+std::string Summary(const ParsedInput& input) {
+  std::string out;
+  for (const Recording& r : input.recordings) {
+    out += (out.empty() ? "" : " | ") + r.name + ":";
+    for (double us : r.durations_us) out += " " + std::to_string(std::lround(us));
+  }
+  for (const InputError& e : input.errors) {
+    out += (out.empty() ? "" : "; ") + ("line " + std::to_string(e.line) + ": ") + e.message;
+  }
+  return out;
+}
+
+// Firmware dumps, blaster packets and C arrays, each guessed from its contents.
+TEST(PastedFormats, GuessedReadAndBadInputNamed) {
+  const struct {
+    InputFormat format;
+    const char* input;
+    const char* read;
+  } cases[] = {
+      {InputFormat::kRawLog,
+       "12:34:56.789 -> Received Raw: 9011, -4485, 613,\n12:34:56.790 -> -1650, 613\n2 bits\n"
+       "[12:34:57] Received Raw: 900, -800, 700\nother text\n",
+       "line 1: 9011 4485 613 1650 613 | line 4: 900 800 700"},
+      {InputFormat::kRawLog, "[12:34:56] Received Raw: 9011, -4485, 613, -1650,\n",
+       "line 1: Received Raw: the dump is cut off after 4 durations (it ends with a comma)"},
+      {InputFormat::kRawLog, "Received Raw: 9011, 4485, 613\nReceived Raw: 9011, -4x85\n",
+       "line 1: Received Raw: duration 2 (4485) should be a space (negative); line 2: Received "
+       "Raw: \"-4x85\" is not a number of microseconds"},
+      {InputFormat::kIrPacket, "{\"power\": \"JgAHAAABEokRMxENBQAAAAA=\",\n\"mute\":\"JgAH\"}\n",
+       "power: 8997 4499 558 1675 558; line 2: the packet ends in its 4-byte header"},
+      {InputFormat::kIrPacket, "JgAHAAABEokRMx\nJgAHAAABEokRAAUNBQ==\nJgAHAAABEokRMxENB!",
+       "line 1: the packet is cut off: its header announces 7 bytes of durations, 6 follow; "
+       "line 2: byte 9: a long duration cut off by the length; line 3: packet "
+       "\"JgAHAAABEokRMxENB\" "
+       "is not base64"},
+      {InputFormat::kRawArray,
+       "uint16_t rawData[5] = {9000, 4500, 560, 1690, 560};  // Protocol=NEC\n"
+       "const uint16_t b[] = { /* 2, 3 */ 100,\n  200, 300 };\n",
+       "rawData: 9000 4500 560 1690 560 | b: 100 200 300"},
+      {InputFormat::kRawArray,
+       "uint16_t a[7] = {9000, 4500, 560};\nuint16_t b[3] = {1, 0, 2};\nuint16_t c[9] = {1, 2,\n",
+       "line 1: a: the array declares 7 values, 3 are given; line 2: b: duration 0 is not "
+       "positive; line 3: c: the array is cut off after 2 values (no closing brace)"},
+  };
+  for (const auto& c : cases) {
+    const ParsedInput input = ReadInput(c.input);
+    EXPECT_EQ(FormatName(input.format), FormatName(c.format)) << c.input;
+    EXPECT_EQ(Summary(input), c.read) << c.input;
+  }
+}
+
+// One NEC frame in each pasted format decodes as the same frame in ir-ctl text does.
+TEST(PastedFormats, DecodeAsIrCtlText) {
+  std::vector<int> us = {9000, 4500};
+  for (int byte : {0x04, 0xFB, 0x08, 0xF7}) {
+    for (int bit = 0; bit < 8; ++bit) us.insert(us.end(), {560, (byte >> bit & 1) ? 1690 : 560});
+  }
+  us.push_back(560);
+  std::string irctl, dump = "Received Raw: ", array = "uint16_t rawData[67] = {";
+  for (size_t i = 0; i < us.size(); ++i) {
+    irctl += (i % 2 ? " -" : " +") + std::to_string(us[i]);
+    dump += std::string(i == 0    ? ""
+                        : i == 31 ? ",\n12:00:00.000 -> "
+                                  : ", ") +
+            (i % 2 ? "-" : "") + std::to_string(us[i]);
+    array += (i ? ", " : "") + std::to_string(us[i]);
+  }
+  const std::string packet =
+      "JgBIAAABEokRERERETMRERERERERERERETMRMxERETMRMxEzETMRMxEREREREREzERERERERERERMxEzETMRERE"
+      "zETMRMxEzEQANBQAAAA==";
+  const auto codes = [](const std::string& text) {
+    const ParsedInput input = ReadInput(text);
+    EXPECT_TRUE(input.errors.empty()) << Summary(input);
+    TrainDecoder decoder(16);
+    return input.recordings.size() == 1 ? JoinCodes(decoder.DecodeRecording(input.recordings[0]))
+                                        : "not one recording";
+  };
+  const std::string expected = codes(irctl);
+  EXPECT_NE(expected.find_first_not_of("- "), std::string::npos) << "the frame decodes";
+  for (const std::string& text : {dump, array + "};", packet}) EXPECT_EQ(codes(text), expected);
 }
 
 TEST(JoinCodes, NothingAndEmptyAreVisible) {

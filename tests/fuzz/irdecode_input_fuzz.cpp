@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -18,11 +19,6 @@ namespace {
 using namespace sfh56;
 using namespace sfh56::tools;
 
-constexpr InputFormat kFormats[] = {
-    InputFormat::kUnknown, InputFormat::kEdges,  InputFormat::kServiceLog,
-    InputFormat::kMode2,   InputFormat::kIrFile, InputFormat::kLircdConf,
-    InputFormat::kPronto,  InputFormat::kIrmp,   InputFormat::kCorpusTsv,
-};
 const char* const kFileNames[] = {"",           "remote.ir", "codes.tsv",
                                   "lircd.conf", "a.mode2",   "remote-15kHz.txt"};
 
@@ -36,7 +32,10 @@ int LineCount(std::string_view text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
-  const InputFormat asked = kFormats[data[0] % std::size(kFormats)];
+  // 0: guess the format; 1, 2, ...: the formats in the order of the table.
+  const std::span<const FormatSpec> formats = Formats();
+  const size_t pick = data[0] % (formats.size() + 1);
+  const InputFormat asked = pick == 0 ? InputFormat::kUnknown : formats[pick - 1].format;
   ReadOptions options;
   options.file_name = kFileNames[data[1] % std::size(kFileNames)];
   const std::string_view bytes(reinterpret_cast<const char*>(data + 2), size - 2);

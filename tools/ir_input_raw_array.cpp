@@ -1,0 +1,150 @@
+// C arrays that microcontroller IR libraries print for a raw capture:
+// "uint16_t rawData[67] = {9000, 4500, 560, ...};  // Protocol=NEC ..." — marks and spaces
+// in microseconds, alternating from a mark, possibly over several lines, with comments,
+// several arrays in a file, each named by its variable.
+
+#include <optional>
+
+#include "tools/ir_input_internal.h"
+
+namespace sfh56::tools {
+namespace {
+
+using text::Trim;
+
+bool IsNameChar(char c) {
+  return text::IsDigit(c) || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+}
+
+struct ArrayHead {
+  std::string name;
+  std::optional<size_t> declared;  // the N of name[N]
+  size_t values_at = 0;            // where the values start, after the brace
+};
+
+// "... name[N] = {" or "... name[] = {".
+std::optional<ArrayHead> ParseHead(std::string_view line) {
+  const size_t open = line.find('[');
+  if (open == std::string_view::npos || open == 0 || !IsNameChar(line[open - 1])) return {};
+  size_t start = open;
+  while (start > 0 && IsNameChar(line[start - 1])) --start;
+  const size_t close = line.find(']', open);
+  const size_t brace = line.find('{', open);
+  if (close == std::string_view::npos || brace == std::string_view::npos || brace < close)
+    return {};
+  if (Trim(line.substr(close + 1, brace - close - 1)) != "=") return {};
+  ArrayHead head{std::string(line.substr(start, open - start)), std::nullopt, brace + 1};
+  const std::string_view size = Trim(line.substr(open + 1, close - open - 1));
+  size_t n = 0;
+  if (!size.empty()) {
+    if (!text::ParseNumber(size, n)) return {};
+    head.declared = n;
+  }
+  return head;
+}
+
+class ArrayReader {
+ public:
+  explicit ArrayReader(ParsedInput& out) : out_(out) {}
+
+  void Line(int number, std::string_view line) {
+    const std::string code = WithoutComments(line);
+    std::string_view rest = code;
+    if (!open_) {
+      const std::optional<ArrayHead> head = ParseHead(rest);
+      if (!head.has_value()) return;
+      head_ = *head;
+      open_ = true;
+      bad_ = false;
+      recording_ = Recording{head_.name, {}, number};
+      rest.remove_prefix(head_.values_at);
+    }
+    const size_t brace = rest.find('}');
+    if (!bad_) Values(number, rest.substr(0, brace));
+    if (brace != std::string_view::npos) Close(number);
+  }
+
+  void End() {
+    if (open_ && !bad_) {
+      out_.errors.push_back({recording_.line, head_.name + ": the array is cut off after " +
+                                                  std::to_string(recording_.durations_us.size()) +
+                                                  " values (no closing brace)"});
+    }
+    open_ = false;
+  }
+
+ private:
+  std::string WithoutComments(std::string_view line) {
+    std::string code;
+    for (size_t i = 0; i < line.size(); ++i) {
+      if (in_comment_) {
+        if (line.substr(i, 2) == "*/") {
+          in_comment_ = false;
+          ++i;
+        }
+      } else if (line.substr(i, 2) == "/*") {
+        in_comment_ = true;
+        ++i;
+      } else if (line.substr(i, 2) == "//") {
+        break;
+      } else {
+        code.push_back(line[i]);
+      }
+    }
+    return code;
+  }
+
+  void Values(int number, std::string_view values) {
+    while (!Trim(values).empty()) {
+      const size_t comma = values.find(',');
+      const std::string_view token = Trim(values.substr(0, comma));
+      values = comma == std::string_view::npos ? std::string_view{} : values.substr(comma + 1);
+      double us = 0.0;
+      std::string error;
+      if (!text::ParseDuration(token, us, error)) {
+        out_.errors.push_back({number, head_.name + ": " + error});
+        bad_ = true;
+        return;
+      }
+      recording_.durations_us.push_back(us);
+    }
+  }
+
+  void Close(int number) {
+    open_ = false;
+    if (bad_) return;
+    const size_t count = recording_.durations_us.size();
+    if (count == 0) {
+      out_.errors.push_back({number, head_.name + ": no durations"});
+    } else if (head_.declared.has_value() && *head_.declared != count) {
+      out_.errors.push_back({recording_.line, head_.name + ": the array declares " +
+                                                  std::to_string(*head_.declared) + " values, " +
+                                                  std::to_string(count) + " are given"});
+    } else {
+      out_.recordings.push_back(std::move(recording_));
+    }
+  }
+
+  ParsedInput& out_;
+  ArrayHead head_;
+  Recording recording_;
+  bool open_ = false;
+  bool bad_ = false;
+  bool in_comment_ = false;
+};
+
+}  // namespace
+
+bool IsRawArrayLine(std::string_view line) {
+  return ParseHead(line).has_value();
+}
+
+ParsedInput ReadRawArray(std::string_view body, const ReadOptions& /*options*/) {
+  ParsedInput out;
+  ArrayReader reader(out);
+  text::ForEachLine(body, [&](int number, std::string_view line) { reader.Line(number, line); });
+  reader.End();
+  return out;
+}
+
+}  // namespace sfh56::tools

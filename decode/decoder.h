@@ -101,6 +101,7 @@ class DecoderState {
 
  private:
   friend class Decoder;
+  friend class StableDecoder;
   std::array<char, kCodeBufferBytes> code_{};  // zero-terminated, empty at first
   int code_length_ = 0;
   std::array<IntervalRecord, kEdgeCapacity> work_{};

@@ -1,0 +1,231 @@
+#include "decode/stable_decoder.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace sfh56 {
+namespace {
+
+constexpr double kRepeatFirstIntervalSeconds = 0.005;
+constexpr int kMaxIgnoredLastEdgeIndex = 10;
+constexpr double kLongLeaderMarkSeconds = 0.005;
+constexpr double kLongLeaderSpaceSeconds = 0.003;
+constexpr int kLongLeaderMinLastEdgeIndex = 64;
+constexpr double kGapSeconds = 0.0075;
+constexpr double kLeaderMarkSeconds = 0.003;
+constexpr int kShortFrameIntervals = 25;
+constexpr double kShortFramePairSeconds = 0.004;
+
+// A level whose durations have no gap wider than this ratio carries no data: its spread
+// is the timing jitter within one length.
+constexpr double kLeastClusterRatio = 1.25;
+// The best gap must be at least this wide to be a cut; else the values are one cluster.
+constexpr double kLeastCutRatio = 1.1;
+// How fast a gap's score falls with its distance (log ratio) from the quantile cut.
+constexpr double kDistanceWeight = 3.0;
+
+struct Interval {
+  uint8_t level;
+  double seconds;
+};
+
+// The length between short and long among values (sorted here): the middle of the gap
+// between two neighbouring values that scores best, the score being the gap's width as
+// the logarithm of its ratio, weighed down when fewer than limit values lie on one of
+// its sides (a leader or a stray interval is not a cluster of its own). The weight
+// changes by one value's share at a time, so no single duration moves the choice far.
+// Returns 0 when the best gap is too narrow to separate clusters.
+double WidestGapCut(double* values, int count, double limit) {
+  if (count < 2) return 0.0;
+  std::sort(values, values + count);
+  const double q = std::max(1.0, limit);
+  // About where the classic decoder would cut: halfway between the mean of the limit
+  // shortest values and the mean of the limit longest. Gaps far from it score less, so
+  // that where several gaps are about as wide the choice falls, as the classic
+  // decoder's does, between the outer clusters. Means move with the values smoothly,
+  // where a single ranked value jumps from one cluster to the next.
+  const int rank = std::clamp(static_cast<int>(std::ceil(q)), 1, count);
+  double low_sum = 0.0;
+  double high_sum = 0.0;
+  for (int i = 0; i < rank; ++i) {
+    low_sum += values[i];
+    high_sum += values[count - 1 - i];
+  }
+  const double quantile_cut = (low_sum + high_sum) / (2.0 * rank);
+  int best = -1;
+  double best_score = 0.0;
+  for (int i = 0; i + 1 < count; ++i) {
+    if (!(values[i] > 0.0)) continue;  // damaged timestamps: no ratio to measure
+    const double below = std::min(1.0, (i + 1) / q);
+    const double above = std::min(1.0, (count - 1 - i) / q);
+    // Distance from the quantile cut to the gap, as a log ratio; 0 inside the gap.
+    double distance = 0.0;
+    if (quantile_cut > 0.0 && quantile_cut < values[i]) {
+      distance = std::log(values[i] / quantile_cut);
+    } else if (quantile_cut > values[i + 1]) {
+      distance = std::log(quantile_cut / values[i + 1]);
+    }
+    const double near = 1.0 / (1.0 + kDistanceWeight * distance);
+    const double score = std::log(values[i + 1] / values[i]) * below * above * near;
+    if (score > best_score) {
+      best_score = score;
+      best = i;
+    }
+  }
+  if (best < 0 || values[best + 1] < kLeastCutRatio * values[best]) return 0.0;
+  return (values[best] + values[best + 1]) / 2;
+}
+
+}  // namespace
+
+StableCode DecodeStable(const PulseTrain& train, int32_t bit_mask, StableDecisions* decisions) {
+  StableCode result;
+  const int n = std::min<int32_t>(train.LastEdgeIndex, kEdgeCapacity - 1);
+  const double tps = train.TicksPerSecond;
+  auto duration = [&](int c) {
+    return SecondsBetween(train.Edges[c].Timestamp, train.Edges[c + 1].Timestamp, tps);
+  };
+  if (n == 3 && duration(0) > kRepeatFirstIntervalSeconds) {
+    result.outcome = DecodeTrace::Outcome::kRepeat;
+    return result;
+  }
+  if (n <= kMaxIgnoredLastEdgeIndex) return result;
+
+  std::array<Interval, kEdgeCapacity> w;
+  for (int c = 0; c < n; ++c) w[c] = {IntervalLevel(train.Edges[c]), duration(c)};
+
+  const bool long_leader = w[0].seconds > kLongLeaderMarkSeconds &&
+                           w[1].seconds > kLongLeaderSpaceSeconds &&
+                           n >= kLongLeaderMinLastEdgeIndex;
+  int k = 0;
+  bool leader_dropped = false;
+  for (int j = 0; j < n; ++j) {
+    const double d = w[j].seconds;
+    if (!(d < kGapSeconds)) continue;
+    if (long_leader && j < 2) continue;
+    if (j == 0 && w[0].level == 1 && d > kLeaderMarkSeconds) {
+      leader_dropped = true;
+      continue;
+    }
+    w[k++] = w[j];
+  }
+
+  // Statistics leave out the first two intervals, as the classic decoder does.
+  const int first = k >= 4 ? 2 : 0;
+  const int last = k - 1;
+  double min_of[2] = {100.0, 100.0};
+  double max_of[2] = {0.0, 0.0};
+  for (int i = first; i <= last; ++i) {
+    const int level = w[i].level != 0 ? 1 : 0;
+    min_of[level] = std::min(min_of[level], w[i].seconds);
+    max_of[level] = std::max(max_of[level], w[i].seconds);
+  }
+  const double spread0 = max_of[0] - min_of[0];
+  const double spread1 = max_of[1] - min_of[1];
+  // A level carries data when its durations form more than one cluster; jitter alone
+  // must not choose the mode.
+  bool clustered[2] = {false, false};
+  for (int level = 0; level < 2; ++level) {
+    std::array<double, kEdgeCapacity> v;
+    int count = 0;
+    for (int i = first; i <= last; ++i) {
+      if ((w[i].level != 0 ? 1 : 0) == level) v[count++] = w[i].seconds;
+    }
+    std::sort(v.begin(), v.begin() + count);
+    for (int i = 0; i + 1 < count; ++i) {
+      if (v[i + 1] > kLeastClusterRatio * v[i]) clustered[level] = true;
+    }
+  }
+  double limit = (last - first) * 0.25;
+  CodingMode mode;
+  if (clustered[0] != clustered[1]) {
+    mode = clustered[1] ? CodingMode::kMark : CodingMode::kSpace;
+  } else if (!clustered[0] ||
+             (spread1 != 0.0 && 5.0 / 7.0 < spread0 / spread1 && spread0 / spread1 < 1.4)) {
+    mode = CodingMode::kBiPhase;
+  } else {
+    mode = spread0 < spread1 ? CodingMode::kMark : CodingMode::kSpace;
+  }
+  if (mode != CodingMode::kBiPhase) limit /= 2;
+  const uint8_t data_level = mode == CodingMode::kMark ? 1 : 0;
+
+  std::array<double, kEdgeCapacity> values;
+  int m = 0;
+  for (int i = first; i <= last; ++i) {
+    if (mode == CodingMode::kBiPhase || w[i].level == data_level) values[m++] = w[i].seconds;
+  }
+  const double threshold = WidestGapCut(values.data(), m, limit);
+
+  uint64_t acc = 0;
+  int32_t count = 0;
+  if (mode == CodingMode::kBiPhase && leader_dropped &&
+      duration(0) < kLeastClusterRatio * max_of[1]) {
+    // A first mark over the leader limit that is no longer than the train's other long
+    // marks is a half-bit like them: dropping it would invert the phase of every bit
+    // after it, and a first mark a microsecond either side of the limit would give two
+    // codes.
+    std::copy_backward(w.begin(), w.begin() + k, w.begin() + k + 1);
+    w[0] = {1, duration(0)};
+    ++k;
+  }
+  if (mode == CodingMode::kBiPhase) {
+    acc = 1;
+    count = 1;
+    uint64_t phase = 1;
+    int i = 0;
+    while (i <= k - 1) {
+      if (w[i].seconds > threshold) {
+        phase = 1 - phase;
+        i += 1;
+      } else {
+        if (i == k - 1) break;
+        i += w[i + 1].seconds < threshold ? 2 : 1;
+      }
+      acc = acc * 2 + phase;
+      ++count;
+      if (count == 3) acc &= ~uint64_t{1};
+    }
+  } else {
+    const bool short_frame_rule = !long_leader && data_level == 0 && k == kShortFrameIntervals;
+    for (int i = 0; i < k; ++i) {
+      if (w[i].level != data_level) continue;
+      acc = acc * 2 + (w[i].seconds > threshold ? 1 : 0);
+      ++count;
+      if (short_frame_rule) {
+        const double next = i + 1 < k ? w[i + 1].seconds : 0.0;
+        if ((count <= 2 && w[i].seconds + next > kShortFramePairSeconds) || count == 5) {
+          acc &= ~uint64_t{1};
+        }
+      }
+    }
+  }
+
+  if (decisions != nullptr) *decisions = {mode, threshold, k, leader_dropped};
+  result.outcome = DecodeTrace::Outcome::kFull;
+  result.shift_coded = mode == CodingMode::kBiPhase;
+  result.accumulator = acc;
+  result.bit_count = count;
+  result.code_length = CodeWithBitMask(acc, count, bit_mask, result.code.data());
+  return result;
+}
+
+DecodeResult StableDecoder::Decode(const PulseTrain& train, int32_t bit_mask, DecoderState& state,
+                                   ServiceLogSink* log, CodeSink* sink) {
+  const StableCode decoded = DecodeStable(train, bit_mask);
+  if (decoded.outcome == DecodeTrace::Outcome::kIgnored) return {};
+  if (decoded.outcome == DecodeTrace::Outcome::kRepeat) {
+    DecodeResult result{true, state.Code(), false, false};
+    if (sink != nullptr) sink->Deliver(result.code);
+    return result;
+  }
+  const int edge_count = std::min<int32_t>(train.LastEdgeIndex, kEdgeCapacity - 1) + 1;
+  const bool logging = log != nullptr && log->OpenAndWriteHead(train, edge_count);
+  std::copy(decoded.code.begin(), decoded.code.end(), state.code_.begin());
+  state.code_length_ = decoded.code_length;
+  DecodeResult result{true, state.Code(), true, decoded.shift_coded};
+  if (sink != nullptr) sink->Deliver(result.code);
+  if (logging) log->WriteCodeLineAndClose(result.code, decoded.shift_coded);
+  return result;
+}
+
+}  // namespace sfh56

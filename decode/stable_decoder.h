@@ -1,0 +1,56 @@
+#pragma once
+// The stable decoding: a second way of turning a pulse train into a code, chosen by the
+// StableCodes setting. Like the classic decoder (decode/decoder.h) it knows no protocol
+// and derives the bits from the train's own durations, but every decision it takes (gap
+// or data, coding mode, the length that separates short from long, the pairing of
+// bi-phase half-bits) sits in the widest gap between the train's durations, so that a
+// few microseconds of timing noise on one edge cannot move it. Where the classic
+// decoder's decisions are already far from every duration both give the same code.
+//
+// Pure: a train and the BitMask setting in, a code out; nothing allocated, nothing kept.
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+#include "common/pulse_train.h"
+#include "decode/decoder.h"
+
+namespace sfh56 {
+
+// The result of one stable decode.
+struct StableCode {
+  // kIgnored: ten intervals or fewer, nothing to deliver. kRepeat: a repeat frame, the
+  // caller re-sends its previous code. kFull: code holds the train's code.
+  DecodeTrace::Outcome outcome = DecodeTrace::Outcome::kIgnored;
+  bool shift_coded = false;  // bi-phase, as the service log reports it
+  uint64_t accumulator = 0;  // the last 64 bits received, before BitMask
+  int32_t bit_count = 0;     // bits received, before BitMask
+  int code_length = 0;
+  std::array<char, kCodeBufferBytes> code{};  // zero-terminated
+
+  std::string_view Code() const { return {code.data(), static_cast<size_t>(code_length)}; }
+};
+
+// The decisions of one stable decode, for tools that explain a code.
+struct StableDecisions {
+  CodingMode mode = CodingMode::kSpace;
+  double threshold_seconds = 0.0;  // short below, long above
+  int kept = 0;                    // intervals left after gaps and leaders
+  bool leader_dropped = false;     // the first mark was taken as a leader
+};
+
+// Decodes one train with the stable decoding; bit_mask as for Decoder::Decode. decisions,
+// when given, receives what a full decode decided.
+StableCode DecodeStable(const PulseTrain& train, int32_t bit_mask,
+                        StableDecisions* decisions = nullptr);
+
+// The receiver's way in: the same contract as Decoder::Decode (state keeps the last code
+// for repeat frames, the log head before delivery, the code line after it).
+class StableDecoder {
+ public:
+  static DecodeResult Decode(const PulseTrain& train, int32_t bit_mask, DecoderState& state,
+                             ServiceLogSink* log = nullptr, CodeSink* sink = nullptr);
+};
+
+}  // namespace sfh56

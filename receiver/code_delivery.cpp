@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "decode/service_log.h"
+#include "decode/stable_decoder.h"
 
 namespace sfh56 {
 namespace {
@@ -35,7 +36,12 @@ void CodeDelivery::DecodeAndDeliver(const PulseTrain& train, const ReceiverSetti
   std::optional<ServiceLogWriter> log;
   if (settings.ServiceMode) log.emplace(files_);
   DeliverySink sink(*this);
-  Decoder::Decode(train, settings.BitMask, decoder_, log ? &*log : nullptr, &sink);
+  ServiceLogSink* const log_sink = log ? &*log : nullptr;
+  if (settings.StableCodes) {
+    StableDecoder::Decode(train, settings.BitMask, decoder_, log_sink, &sink);
+  } else {
+    Decoder::Decode(train, settings.BitMask, decoder_, log_sink, &sink);
+  }
 }
 
 void CodeDelivery::Deliver(const std::string& code) {

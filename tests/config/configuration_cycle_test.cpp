@@ -172,7 +172,7 @@ TEST(ConfigurationCycle, OkStoresTheControlsAndSetsServiceModeOnlyAfterTheSave) 
   }
   EXPECT_FALSE(receiver.at_save.ServiceMode);
   EXPECT_TRUE(receiver.settings.ServiceMode);
-  EXPECT_EQ(receiver.registry.Values(kRoot, kKeyPath).size(), 6u) << "no value for service mode";
+  EXPECT_EQ(receiver.registry.Values(kRoot, kKeyPath).size(), 7u) << "no value for service mode";
 
   // The next cycle shows the service box as the last one left it.
   testing::ScriptedConfigBox again = receiver.Box(kModalResultCancel);

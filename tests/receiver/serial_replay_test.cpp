@@ -8,6 +8,10 @@
 #include <set>
 
 #include "decode/decoder.h"
+#include "decode/stable_decoder.h"
+#include "platform/sim/sim_files.h"
+#include "receiver/code_delivery.h"
+#include "tests/receiver/receiver_doubles.h"
 #include "tests/receiver/serial_test_support.h"
 #include "tools/replay/durations.h"
 #include "tools/replay/recordings.h"
@@ -130,6 +134,44 @@ TEST(SerialReplay, ThreeFramePressGivesOneDeliveryPerFrameOrJustTheNth) {
   EXPECT_EQ(CapturedDeliveries(presses, 2, 16).size(), 1u);
   EXPECT_EQ(CapturedDeliveries(presses, 3, 16).size(), 1u);
   EXPECT_EQ(CapturedDeliveries(presses, 4, 16).size(), 0u);
+}
+
+// The StableCodes setting: the receiver's decode-and-deliver hands the host the stable
+// decoding's codes when it is set and the classic decoder's when not, repeat frames
+// included (they re-send whichever code came last).
+TEST(SerialReplay, StableCodesSettingChoosesTheDecodingOfEveryDeliveredCode) {
+  std::vector<PulseTrain> trains;
+  for (const auto& press : LoadRemotes()) {
+    std::vector<double> us(press.durations_us.begin(), press.durations_us.end());
+    for (const PulseTrain& t : ReplayedTrains(us, kReplayTicksPerSecond)) trains.push_back(t);
+  }
+  // Three space lengths repeated exactly: the two decodings disagree on this one.
+  std::vector<double> three;
+  for (int i = 0; i < 9; ++i) three.insert(three.end(), {500, 270, 500, 435, 500, 600});
+  three.push_back(500);
+  trains.push_back(ReplayedTrains(three, kReplayTicksPerSecond)[0]);
+
+  bool differ = false;
+  for (const bool stable : {false, true}) {
+    test_doubles::FakeHost host;
+    sim::SimFiles files;
+    DeliveringFlag delivering;
+    CodeDelivery delivery(files, host, delivering);
+    ReceiverSettings settings;
+    settings.StableCodes = stable;
+    DecoderState state;
+    std::vector<std::string> expected;
+    for (const PulseTrain& train : trains) {
+      delivery.DecodeAndDeliver(train, settings);
+      const DecodeResult decoded =
+          stable ? StableDecoder::Decode(train, 16, state) : Decoder::Decode(train, 16, state);
+      if (decoded.deliver) expected.emplace_back(decoded.code);
+    }
+    EXPECT_EQ(host.Codes(), expected) << (stable ? "stable" : "classic");
+    differ =
+        differ || expected.back() != std::string(Decoder::Decode(trains.back(), 16, state).code);
+  }
+  EXPECT_TRUE(differ);
 }
 
 }  // namespace

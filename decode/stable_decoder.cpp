@@ -200,7 +200,9 @@ StableCode DecodeStable(const PulseTrain& train, int32_t bit_mask, StableDecisio
     }
   }
 
-  if (decisions != nullptr) *decisions = {mode, threshold, k, leader_dropped};
+  if (decisions != nullptr) {
+    *decisions = {mode, threshold, k, leader_dropped, {clustered[0], clustered[1]}};
+  }
   result.outcome = DecodeTrace::Outcome::kFull;
   result.shift_coded = mode == CodingMode::kBiPhase;
   result.accumulator = acc;

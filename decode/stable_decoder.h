@@ -35,9 +35,10 @@ struct StableCode {
 // The decisions of one stable decode, for tools that explain a code.
 struct StableDecisions {
   CodingMode mode = CodingMode::kSpace;
-  double threshold_seconds = 0.0;  // short below, long above
-  int kept = 0;                    // intervals left after gaps and leaders
-  bool leader_dropped = false;     // the first mark was taken as a leader
+  double threshold_seconds = 0.0;    // short below, long above
+  int kept = 0;                      // intervals left after gaps and leaders
+  bool leader_dropped = false;       // the first mark was taken as a leader
+  bool data_in[2] = {false, false};  // spaces [0], marks [1] form more than one cluster
 };
 
 // Decodes one train with the stable decoding; bit_mask as for Decoder::Decode. decisions,

@@ -215,6 +215,7 @@ int Run(const Options& o) {
   long long changed[kNoiseCount] = {};
   // Stable decoding: which decision moved in a changed code (filter, mode, threshold side).
   long long why_filter[kNoiseCount] = {};
+  long long why_levels[kNoiseCount] = {};
   long long why_mode[kNoiseCount] = {};
   long long equal_classic = 0;
   long long repeat_recordings = 0;
@@ -247,6 +248,9 @@ int Run(const Options& o) {
             if (d.kept != clean_decisions.kept ||
                 d.leader_dropped != clean_decisions.leader_dropped) {
               ++why_filter[k];
+            } else if (d.data_in[0] != clean_decisions.data_in[0] ||
+                       d.data_in[1] != clean_decisions.data_in[1]) {
+              ++why_levels[k];
             } else if (d.mode != clean_decisions.mode) {
               ++why_mode[k];
             }
@@ -311,7 +315,9 @@ int Run(const Options& o) {
   if (o.why && o.decoding == Decoding::kStable) {
     std::printf("| changed by gaps and leaders |");
     for (long long c : why_filter) std::printf(" %.2f %% |", Percent(c, decodes));
-    std::printf("\n| changed by the coding mode |");
+    std::printf("\n| changed by the levels that carry data |");
+    for (long long c : why_levels) std::printf(" %.2f %% |", Percent(c, decodes));
+    std::printf("\n| changed by the spread ratio |");
     for (long long c : why_mode) std::printf(" %.2f %% |", Percent(c, decodes));
     std::printf("\n");
   }

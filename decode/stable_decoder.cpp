@@ -230,4 +230,10 @@ DecodeResult StableDecoder::Decode(const PulseTrain& train, int32_t bit_mask, De
   return result;
 }
 
+DecodeResult DecodeWith(Decoding decoding, const PulseTrain& train, int32_t bit_mask,
+                        DecoderState& state, ServiceLogSink* log, CodeSink* sink) {
+  return decoding == Decoding::kStable ? StableDecoder::Decode(train, bit_mask, state, log, sink)
+                                       : Decoder::Decode(train, bit_mask, state, log, sink);
+}
+
 }  // namespace sfh56

@@ -46,6 +46,10 @@ struct StableDecisions {
 StableCode DecodeStable(const PulseTrain& train, int32_t bit_mask,
                         StableDecisions* decisions = nullptr);
 
+// Which of the two decodings gives the codes: the StableCodes setting, irdecode's
+// --decoder.
+enum class Decoding : uint8_t { kClassic, kStable };
+
 // The receiver's way in: the same contract as Decoder::Decode (state keeps the last code
 // for repeat frames, the log head before delivery, the code line after it).
 class StableDecoder {
@@ -53,5 +57,10 @@ class StableDecoder {
   static DecodeResult Decode(const PulseTrain& train, int32_t bit_mask, DecoderState& state,
                              ServiceLogSink* log = nullptr, CodeSink* sink = nullptr);
 };
+
+// Decodes with the decoding chosen, under Decoder::Decode's contract.
+DecodeResult DecodeWith(Decoding decoding, const PulseTrain& train, int32_t bit_mask,
+                        DecoderState& state, ServiceLogSink* log = nullptr,
+                        CodeSink* sink = nullptr);
 
 }  // namespace sfh56

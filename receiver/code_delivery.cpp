@@ -36,12 +36,8 @@ void CodeDelivery::DecodeAndDeliver(const PulseTrain& train, const ReceiverSetti
   std::optional<ServiceLogWriter> log;
   if (settings.ServiceMode) log.emplace(files_);
   DeliverySink sink(*this);
-  ServiceLogSink* const log_sink = log ? &*log : nullptr;
-  if (settings.StableCodes) {
-    StableDecoder::Decode(train, settings.BitMask, decoder_, log_sink, &sink);
-  } else {
-    Decoder::Decode(train, settings.BitMask, decoder_, log_sink, &sink);
-  }
+  DecodeWith(settings.StableCodes ? Decoding::kStable : Decoding::kClassic, train, settings.BitMask,
+             decoder_, log ? &*log : nullptr, &sink);
 }
 
 void CodeDelivery::Deliver(const std::string& code) {

@@ -17,8 +17,8 @@ namespace sfh56::tools {
 namespace {
 
 constexpr std::string_view kUsage =
-    "usage: irdecode [--bitmask N] [--log FILE] [--sample-rate HZ] [--report PAGE.html]\n"
-    "                [--advise] [FORMAT] [FILE]\n"
+    "usage: irdecode [--bitmask N] [--decoder classic|stable] [--log FILE]\n"
+    "                [--sample-rate HZ] [--report PAGE.html] [--advise] [FORMAT] [FILE]\n"
     "Decodes recorded infrared signals with the receiver's decoder. FILE (or standard\n"
     "input) is read in FORMAT, or in the format its contents show:\n"
     "  --log-in  the plugin's service log (log.txt): every record decoded again and\n"
@@ -31,6 +31,7 @@ constexpr std::string_view kUsage =
     "  --tsv     recorded-corpus TSV (source, remote, button, [carrier,] durations)\n"
     "  --edges   one train per line: TICKS_PER_SECOND STATUS TIMESTAMP STATUS ...\n"
     "  --bitmask N       the BitMask setting, 0..99 (default 16)\n"
+    "  --decoder D       classic (default) or stable: the StableCodes setting\n"
     "  --log FILE        append the service-log record of every decoded train\n"
     "  --sample-rate HZ  samples per second of IRMP lines (default: from a file name\n"
     "                    such as remote-15kHz.txt, else 10000)\n"
@@ -62,6 +63,7 @@ class FileLog : public ServiceLogSink {
 struct Options {
   InputFormat format = InputFormat::kUnknown;
   int32_t bit_mask = 16;
+  Decoding decoding = Decoding::kClassic;
   std::string path = "-";
   std::string log_path;
   double sample_rate_hz = 0.0;
@@ -102,6 +104,13 @@ std::optional<int> ParseArgs(const std::vector<std::string>& args, Options& opti
         return kExitFailure;
       }
       options.bit_mask = value;
+    } else if (arg == "--decoder" && has_value) {
+      const std::string& name = args[++i];
+      if (name != "classic" && name != "stable") {
+        err << "irdecode: --decoder takes classic or stable\n";
+        return kExitFailure;
+      }
+      options.decoding = name == "stable" ? Decoding::kStable : Decoding::kClassic;
     } else if (arg == "--sample-rate" && has_value) {
       double value = 0.0;
       if (!ParseOptionNumber(args[++i], value) || !(value >= 1000.0 && value <= 1e6)) {
@@ -140,7 +149,8 @@ int PrintLogReplay(const ParsedInput& input, const Options& options, ServiceLogS
   int compared = 0;
   int mismatches = 0;
   for (const CapturedTrain& record : input.trains) {
-    const DecodeResult result = Decoder::Decode(record.train, options.bit_mask, state, log);
+    const DecodeResult result =
+        DecodeWith(options.decoding, record.train, options.bit_mask, state, log);
     out << record.name << "\t" << ShowCode(result);
     if (!record.logged.has_value()) {
       out << "\tnot logged\n";
@@ -236,7 +246,8 @@ int RunIrdecode(const std::vector<std::string>& args, std::istream& in, std::ost
   } else if (input.format == InputFormat::kEdges) {
     DecoderState state;  // one CodeBuffer for the whole run, as in the receiver
     for (const CapturedTrain& train : input.trains) {
-      const DecodeResult result = Decoder::Decode(train.train, options.bit_mask, state, log.get());
+      const DecodeResult result =
+          DecodeWith(options.decoding, train.train, options.bit_mask, state, log.get());
       // An empty code (a repeat frame before any code) prints as an empty line.
       out << (result.deliver ? std::string(result.code) : "-") << "\n";
     }
@@ -244,7 +255,9 @@ int RunIrdecode(const std::vector<std::string>& args, std::istream& in, std::ost
     for (const Recording& recording : input.recordings) {
       DecoderState state;  // each recording as a fresh press after the receiver started
       out << recording.name << "\t"
-          << JoinCodes(DecodeRecording(recording, options.bit_mask, state, log.get())) << "\n";
+          << JoinCodes(
+                 DecodeRecording(recording, options.bit_mask, state, log.get(), options.decoding))
+          << "\n";
     }
   }
   return input.errors.empty() ? status : kExitBadInput;

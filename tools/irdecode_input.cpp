@@ -9,10 +9,11 @@ std::vector<PulseTrain> RecordingTrains(const Recording& recording) {
 }
 
 std::vector<TrainCode> DecodeRecording(const Recording& recording, int32_t bit_mask,
-                                       DecoderState& state, ServiceLogSink* log) {
+                                       DecoderState& state, ServiceLogSink* log,
+                                       Decoding decoding) {
   std::vector<TrainCode> codes;
   for (const PulseTrain& train : RecordingTrains(recording)) {
-    const DecodeResult result = Decoder::Decode(train, bit_mask, state, log);
+    const DecodeResult result = DecodeWith(decoding, train, bit_mask, state, log);
     codes.push_back(result.deliver ? TrainCode(std::string(result.code)) : std::nullopt);
   }
   return codes;

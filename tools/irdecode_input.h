@@ -10,6 +10,7 @@
 
 #include "common/pulse_train.h"
 #include "decode/decoder.h"
+#include "decode/stable_decoder.h"
 #include "tools/ir_input.h"
 
 namespace sfh56::tools {
@@ -23,7 +24,8 @@ std::vector<PulseTrain> RecordingTrains(const Recording& recording);
 // Decodes each train of RecordingTrains with state, with every train admitted
 // (CommandOrder 0).
 std::vector<TrainCode> DecodeRecording(const Recording& recording, int32_t bit_mask,
-                                       DecoderState& state, ServiceLogSink* log = nullptr);
+                                       DecoderState& state, ServiceLogSink* log = nullptr,
+                                       Decoding decoding = Decoding::kClassic);
 
 // Codes joined by spaces: "-" for nothing delivered, "\"\"" for the empty code.
 std::string JoinCodes(const std::vector<TrainCode>& codes);

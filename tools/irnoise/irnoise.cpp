@@ -213,6 +213,7 @@ int Run(const Options& o) {
   DecoderState state;
   long long trains = 0;
   long long changed[kNoiseCount] = {};
+  long long classic_changed[kNoiseCount] = {};
   // Stable decoding: which decision moved in a changed code (filter, mode, threshold side).
   long long why_filter[kNoiseCount] = {};
   long long why_levels[kNoiseCount] = {};
@@ -222,28 +223,36 @@ int Run(const Options& o) {
   long long repeat_split = 0;
   // Per remote: the first code of each recording, with its button.
   std::map<std::string, std::vector<std::pair<std::string, std::string>>> by_remote;
+  std::map<std::string, std::vector<std::pair<std::string, std::string>>> classic_by_remote;
 
   for (size_t r = 0; r < recordings.size(); ++r) {
     const replay::Recording& rec = *recordings[r];
     const std::vector<double> durations(rec.durations_us.begin(), rec.durations_us.end());
     std::vector<PulseTrain> kept;
     std::vector<std::string> codes;
+    std::string first_classic_code;
     for (const PulseTrain& t : ReplayedTrains(durations, kReplayTicksPerSecond)) {
       if (t.LastEdgeIndex < kMinIntervals) continue;
       const PulseTrain clean = Scaled(t);
       StableDecisions clean_decisions;
       const std::string code = CodeOf(clean, o.decoding, o.bit_mask, state, &clean_decisions);
-      if (o.decoding == Decoding::kStable &&
-          CodeOf(clean, Decoding::kClassic, o.bit_mask, state) == code) {
-        ++equal_classic;
-      }
+      const bool stable = o.decoding == Decoding::kStable;
+      const std::string classic_code =
+          stable ? CodeOf(clean, Decoding::kClassic, o.bit_mask, state) : code;
+      if (stable && classic_code == code) ++equal_classic;
+      if (codes.empty()) first_classic_code = classic_code;
       std::string flips;
       for (int k = 0; k < kNoiseCount; ++k) {
         std::mt19937_64 rng(Mix(o.seed ^ Mix(static_cast<uint64_t>(trains) * 131 + k)));
         int n = 0;
         for (int trial = 0; trial < o.trials; ++trial) {
           StableDecisions d;
-          if (CodeOf(Noisy(clean, kNoises[k], rng), o.decoding, o.bit_mask, state, &d) != code) {
+          const PulseTrain noisy = Noisy(clean, kNoises[k], rng);
+          // The stable decoding is measured beside the classic one on the same noisy trains.
+          if (stable && CodeOf(noisy, Decoding::kClassic, o.bit_mask, state) != classic_code) {
+            ++classic_changed[k];
+          }
+          if (CodeOf(noisy, o.decoding, o.bit_mask, state, &d) != code) {
             ++n;
             if (d.kept != clean_decisions.kept ||
                 d.leader_dropped != clean_decisions.leader_dropped) {
@@ -273,22 +282,32 @@ int Run(const Options& o) {
       ++repeat_recordings;
       if (std::set<std::string>(codes.begin(), codes.end()).size() > 1) ++repeat_split;
     }
-    if (!codes.empty()) by_remote[rec.source + "\t" + rec.remote].push_back({rec.button, codes[0]});
+    if (!codes.empty()) {
+      by_remote[rec.source + "\t" + rec.remote].push_back({rec.button, codes[0]});
+      classic_by_remote[rec.source + "\t" + rec.remote].push_back({rec.button, first_classic_code});
+    }
   }
 
-  long long buttons = 0;
-  long long shared = 0;
-  for (const auto& [remote, list] : by_remote) {
-    for (const auto& [button, code] : list) {
-      ++buttons;
-      for (const auto& [other_button, other_code] : list) {
-        if (other_button != button && other_code == code) {
-          ++shared;
-          break;
+  // Buttons whose first code another button of the same remote also gives.
+  auto shared_codes = [](const auto& remotes, long long& buttons) {
+    long long shared = 0;
+    buttons = 0;
+    for (const auto& [remote, list] : remotes) {
+      for (const auto& [button, code] : list) {
+        ++buttons;
+        for (const auto& [other_button, other_code] : list) {
+          if (other_button != button && other_code == code) {
+            ++shared;
+            break;
+          }
         }
       }
     }
-  }
+    return shared;
+  };
+  long long buttons = 0;
+  const long long shared = shared_codes(by_remote, buttons);
+  const long long classic_shared = shared_codes(classic_by_remote, buttons);
 
   const char* name = o.decoding == Decoding::kStable ? "stable" : "classic";
   std::printf(
@@ -303,6 +322,16 @@ int Run(const Options& o) {
   std::printf("\n| %s decoding, BitMask %d |", name, o.bit_mask);
   const long long decodes = trains * o.trials;
   for (long long c : changed) std::printf(" %.1f %% |", Percent(c, decodes));
+  if (o.decoding == Decoding::kStable) {
+    std::printf("\n| classic decoding, BitMask %d |", o.bit_mask);
+    for (long long c : classic_changed) std::printf(" %.1f %% |", Percent(c, decodes));
+    std::printf("\n| stable / classic |");
+    for (int k = 0; k < kNoiseCount; ++k) {
+      std::printf(" %.2f |", classic_changed[k] == 0 ? 0.0
+                                                     : static_cast<double>(changed[k]) /
+                                                           static_cast<double>(classic_changed[k]));
+    }
+  }
   std::printf("\n\nshare of noisy decodes whose code differs from the clean train's code\n");
   std::printf(
       "near-identical repeats: %lld of %lld recordings give more than one code"
@@ -312,6 +341,10 @@ int Run(const Options& o) {
       "collisions: %lld of %lld buttons (%.1f %%) share their code with another button"
       " of the same remote\n",
       shared, buttons, Percent(shared, buttons));
+  if (o.decoding == Decoding::kStable) {
+    std::printf("  (classic decoding: %lld buttons, %.1f %%)\n", classic_shared,
+                Percent(classic_shared, buttons));
+  }
   if (o.why && o.decoding == Decoding::kStable) {
     std::printf("| changed by gaps and leaders |");
     for (long long c : why_filter) std::printf(" %.2f %% |", Percent(c, decodes));

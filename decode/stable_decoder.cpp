@@ -22,22 +22,24 @@ constexpr double kLeastClusterRatio = 1.25;
 // The best gap must be at least this wide to be a cut; else the values are one cluster.
 constexpr double kLeastCutRatio = 1.1;
 // How fast a gap's score falls with its distance (log ratio) from the quantile cut.
-constexpr double kDistanceWeight = 3.0;
+constexpr double kDistanceWeight = 4.0;
+constexpr double kWideGapSeconds = 250e-6;
 
 struct Interval {
   uint8_t level;
   double seconds;
 };
 
-// The length between short and long among values (sorted here): the middle of the gap
+// The length between short and long among values (sorted): the middle of the gap
 // between two neighbouring values that scores best, the score being the gap's width as
 // the logarithm of its ratio, weighed down when fewer than limit values lie on one of
 // its sides (a leader or a stray interval is not a cluster of its own). The weight
 // changes by one value's share at a time, so no single duration moves the choice far.
-// Returns 0 when the best gap is too narrow to separate clusters.
-double WidestGapCut(double* values, int count, double limit) {
+// Returns 0 when no gap is wide enough to separate clusters; ratio, when given, receives
+// the chosen gap's ratio (1 when there is none).
+double WidestGapCut(const double* values, int count, double limit, double* ratio = nullptr) {
+  if (ratio != nullptr) *ratio = 1.0;
   if (count < 2) return 0.0;
-  std::sort(values, values + count);
   const double q = std::max(1.0, limit);
   // About where the classic decoder would cut: halfway between the mean of the limit
   // shortest values and the mean of the limit longest. Gaps far from it score less, so
@@ -55,7 +57,9 @@ double WidestGapCut(double* values, int count, double limit) {
   int best = -1;
   double best_score = 0.0;
   for (int i = 0; i + 1 < count; ++i) {
-    if (!(values[i] > 0.0)) continue;  // damaged timestamps: no ratio to measure
+    // Jitter within one length separates nothing (and spares the logarithms); damaged
+    // timestamps give durations of no length, with no ratio to measure.
+    if (!(values[i] > 0.0) || values[i + 1] < kLeastCutRatio * values[i]) continue;
     const double below = std::min(1.0, (i + 1) / q);
     const double above = std::min(1.0, (count - 1 - i) / q);
     // Distance from the quantile cut to the gap, as a log ratio; 0 inside the gap.
@@ -66,13 +70,15 @@ double WidestGapCut(double* values, int count, double limit) {
       distance = std::log(quantile_cut / values[i + 1]);
     }
     const double near = 1.0 / (1.0 + kDistanceWeight * distance);
-    const double score = std::log(values[i + 1] / values[i]) * below * above * near;
+    const double narrow = std::min(1.0, (values[i + 1] - values[i]) / kWideGapSeconds);
+    const double score = std::log(values[i + 1] / values[i]) * below * above * near * narrow;
     if (score > best_score) {
       best_score = score;
       best = i;
     }
   }
-  if (best < 0 || values[best + 1] < kLeastCutRatio * values[best]) return 0.0;
+  if (best < 0) return 0.0;
+  if (ratio != nullptr) *ratio = values[best + 1] / values[best];
   return (values[best] + values[best + 1]) / 2;
 }
 
@@ -122,17 +128,19 @@ StableCode DecodeStable(const PulseTrain& train, int32_t bit_mask, StableDecisio
   }
   const double spread0 = max_of[0] - min_of[0];
   const double spread1 = max_of[1] - min_of[1];
-  // A level carries data when its durations form more than one cluster; jitter alone
-  // must not choose the mode.
+  // Each level's durations, sorted once for every decision below. A level carries data
+  // when they form more than one cluster; jitter alone must not choose the mode.
+  std::array<std::array<double, kEdgeCapacity>, 2> sorted;
+  int count_of[2] = {0, 0};
+  for (int i = first; i <= last; ++i) {
+    const int level = w[i].level != 0 ? 1 : 0;
+    sorted[level][count_of[level]++] = w[i].seconds;
+  }
   bool clustered[2] = {false, false};
   for (int level = 0; level < 2; ++level) {
-    std::array<double, kEdgeCapacity> v;
-    int count = 0;
-    for (int i = first; i <= last; ++i) {
-      if ((w[i].level != 0 ? 1 : 0) == level) v[count++] = w[i].seconds;
-    }
-    std::sort(v.begin(), v.begin() + count);
-    for (int i = 0; i + 1 < count; ++i) {
+    const double* v = sorted[level].data();
+    std::sort(sorted[level].begin(), sorted[level].begin() + count_of[level]);
+    for (int i = 0; i + 1 < count_of[level]; ++i) {
       if (v[i + 1] > kLeastClusterRatio * v[i]) clustered[level] = true;
     }
   }
@@ -149,12 +157,28 @@ StableCode DecodeStable(const PulseTrain& train, int32_t bit_mask, StableDecisio
   if (mode != CodingMode::kBiPhase) limit /= 2;
   const uint8_t data_level = mode == CodingMode::kMark ? 1 : 0;
 
-  std::array<double, kEdgeCapacity> values;
-  int m = 0;
-  for (int i = first; i <= last; ++i) {
-    if (mode == CodingMode::kBiPhase || w[i].level == data_level) values[m++] = w[i].seconds;
+  std::array<double, kEdgeCapacity> merged;
+  const double* values = sorted[data_level].data();
+  int m = count_of[data_level];
+  if (mode == CodingMode::kBiPhase) {
+    std::merge(sorted[0].begin(), sorted[0].begin() + count_of[0], sorted[1].begin(),
+               sorted[1].begin() + count_of[1], merged.begin());
+    values = merged.data();
+    m = count_of[0] + count_of[1];
   }
-  const double threshold = WidestGapCut(values.data(), m, limit);
+  const double threshold = WidestGapCut(values, m, limit);
+  // Bi-phase: a receiver that lengthens its marks and shortens its spaces puts a short
+  // mark near a long space, and one threshold for both levels falls between them. Each
+  // level that forms clusters of its own is cut between them instead.
+  double level_threshold[2] = {threshold, threshold};
+  if (mode == CodingMode::kBiPhase) {
+    for (int level = 0; level < 2; ++level) {
+      double ratio = 1.0;
+      const double own =
+          WidestGapCut(sorted[level].data(), count_of[level], count_of[level] * 0.25, &ratio);
+      if (ratio >= kLeastClusterRatio) level_threshold[level] = own;
+    }
+  }
 
   uint64_t acc = 0;
   int32_t count = 0;
@@ -174,12 +198,12 @@ StableCode DecodeStable(const PulseTrain& train, int32_t bit_mask, StableDecisio
     uint64_t phase = 1;
     int i = 0;
     while (i <= k - 1) {
-      if (w[i].seconds > threshold) {
+      if (w[i].seconds > level_threshold[w[i].level]) {
         phase = 1 - phase;
         i += 1;
       } else {
         if (i == k - 1) break;
-        i += w[i + 1].seconds < threshold ? 2 : 1;
+        i += w[i + 1].seconds < level_threshold[w[i + 1].level] ? 2 : 1;
       }
       acc = acc * 2 + phase;
       ++count;

@@ -128,6 +128,24 @@ TEST(StableDecoding, ThreeSpaceLengthsMoveTheClassicThresholdButNotTheStableOne)
   EXPECT_EQ(Stable(clean), Classic(Train("x9 +500 -270 +500 -600 +500 -600 | +500")));
 }
 
+TEST(StableDecoding, BiPhaseMarksLengthenedByTheReceiverGiveTheSignalsOwnCode) {
+  // Half-bits of 889 µs; a slow receiver adds 300 µs to every mark and takes them from
+  // every space, so a short mark is nearly as long as a long space.
+  const std::string halves =
+      "+889 -889 +889 -1778 +1778 -889 +889 -889 +889 -1778 +889 -889 "
+      "+1778 -889 +889 -1778 +889 -889 +889";
+  std::string distorted;
+  std::istringstream in(halves);
+  for (std::string w; in >> w;) {
+    const double us = std::stod(w.substr(1)) + (w[0] == '+' ? 300 : -300);
+    distorted += w.substr(0, 1) + std::to_string(static_cast<int>(us)) + " ";
+  }
+  const std::string code = Classic(Train(halves, true));
+  EXPECT_EQ(Stable(Train(halves, true)), code);
+  EXPECT_EQ(Stable(Train(distorted, true)), code);
+  EXPECT_NE(Classic(Train(distorted, true)), code) << "one threshold for both levels";
+}
+
 TEST(StableDecoding, FirstMarkEitherSideOfTheLeaderLimitGivesOneCode) {
   const std::string rest =
       " -998 +978 -2967 +950 -2968 +950 -2968 +950 -2968 +951 -2968 +2897 -1001 +977";

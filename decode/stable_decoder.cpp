@@ -6,6 +6,8 @@
 namespace sfh56 {
 namespace {
 
+// The classic decoder's limits for repeat frames, short trains, gaps and leaders: the
+// stable decoding ignores and filters the same intervals.
 constexpr double kRepeatFirstIntervalSeconds = 0.005;
 constexpr int kMaxIgnoredLastEdgeIndex = 10;
 constexpr double kLongLeaderMarkSeconds = 0.005;
@@ -23,6 +25,8 @@ constexpr double kLeastClusterRatio = 1.25;
 constexpr double kLeastCutRatio = 1.1;
 // How fast a gap's score falls with its distance (log ratio) from the quantile cut.
 constexpr double kDistanceWeight = 4.0;
+// A gap narrower than this scores less in proportion: a cut a few noise widths from the
+// durations either side of it is a cut that noise moves.
 constexpr double kWideGapSeconds = 250e-6;
 
 struct Interval {
@@ -117,7 +121,7 @@ StableCode DecodeStable(const PulseTrain& train, int32_t bit_mask, StableDecisio
   }
 
   // Statistics leave out the first two intervals, as the classic decoder does.
-  const int first = k >= 4 ? 2 : 0;
+  const int first = k >= 3 ? 2 : 0;
   const int last = k - 1;
   double min_of[2] = {100.0, 100.0};
   double max_of[2] = {0.0, 0.0};

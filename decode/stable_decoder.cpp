@@ -21,6 +21,8 @@ constexpr double kShortFramePairSeconds = 0.004;
 // A level whose durations have no gap wider than this ratio carries no data: its spread
 // is the timing jitter within one length.
 constexpr double kLeastClusterRatio = 1.25;
+// A bi-phase level is cut on its own only between clusters at least this far apart.
+constexpr double kOwnCutRatio = 1.25;
 // The best gap must be at least this wide to be a cut; else the values are one cluster.
 constexpr double kLeastCutRatio = 1.1;
 // How fast a gap's score falls with its distance (log ratio) from the quantile cut.
@@ -180,7 +182,7 @@ StableCode DecodeStable(const PulseTrain& train, int32_t bit_mask, StableDecisio
       double ratio = 1.0;
       const double own =
           WidestGapCut(sorted[level].data(), count_of[level], count_of[level] * 0.25, &ratio);
-      if (ratio >= kLeastClusterRatio) level_threshold[level] = own;
+      if (ratio >= kOwnCutRatio) level_threshold[level] = own;
     }
   }
 

@@ -231,7 +231,8 @@ StableCode DecodeStable(const PulseTrain& train, int32_t bit_mask, StableDecisio
   }
 
   if (decisions != nullptr) {
-    *decisions = {mode, threshold, k, leader_dropped, {clustered[0], clustered[1]}};
+    *decisions = {mode, threshold,      {level_threshold[0], level_threshold[1]},
+                  k,    leader_dropped, {clustered[0], clustered[1]}};
   }
   result.outcome = DecodeTrace::Outcome::kFull;
   result.shift_coded = mode == CodingMode::kBiPhase;

@@ -1,11 +1,13 @@
 #pragma once
 // The stable decoding: a second way of turning a pulse train into a code, chosen by the
 // StableCodes setting. Like the classic decoder (decode/decoder.h) it knows no protocol
-// and derives the bits from the train's own durations, but every decision it takes (gap
-// or data, coding mode, the length that separates short from long, the pairing of
-// bi-phase half-bits) sits in the widest gap between the train's durations, so that a
-// few microseconds of timing noise on one edge cannot move it. Where the classic
-// decoder's decisions are already far from every duration both give the same code.
+// and derives the bits from the train's own durations, and it drops the same gaps and
+// leaders; but its decisions (which levels carry data, the coding mode, the length that
+// separates short from long, for bi-phase per level, and whether a first mark at the
+// leader limit is a half-bit) sit in the widest gaps between the train's durations,
+// weighed so that a few microseconds of timing noise on one edge cannot move them. Where
+// the classic decoder's decisions are already far from every duration both give the
+// same code.
 //
 // Pure: a train and the BitMask setting in, a code out; nothing allocated, nothing kept.
 
@@ -35,9 +37,10 @@ struct StableCode {
 // The decisions of one stable decode, for tools that explain a code.
 struct StableDecisions {
   CodingMode mode = CodingMode::kSpace;
-  double threshold_seconds = 0.0;    // short below, long above
-  int kept = 0;                      // intervals left after gaps and leaders
-  bool leader_dropped = false;       // the first mark was taken as a leader
+  double threshold_seconds = 0.0;                  // short below, long above
+  double level_threshold_seconds[2] = {0.0, 0.0};  // bi-phase: spaces [0], marks [1]
+  int kept = 0;                                    // intervals left after gaps and leaders
+  bool leader_dropped = false;                     // the first mark was taken as a leader
   bool data_in[2] = {false, false};  // spaces [0], marks [1] form more than one cluster
 };
 

@@ -359,9 +359,15 @@ void WriteTrainFacts(Out& o, const TrainFacts& f, size_t index, size_t count, do
         << settings.bit_mask << " · every bit (" << t.bit_count << "): <span class=\"code\">"
         << AllBitsHex(t) << "</span>";
       o << " · with the box \"stable codes\" ticked <b class=\"code\">";
-      o.Esc(std::string(f.stable.Code()))
-          << "</b> (" << ModeName(f.stable_decisions.mode) << ", threshold ";
-      o.Num(f.stable_decisions.threshold_seconds * 1e6, 1) << " µs)";
+      o.Esc(std::string(f.stable.Code())) << "</b> (" << ModeName(f.stable_decisions.mode);
+      if (f.stable_decisions.mode == CodingMode::kBiPhase) {
+        o << ", thresholds: mark ";
+        o.Num(f.stable_decisions.level_threshold_seconds[1] * 1e6, 1) << " µs, space ";
+        o.Num(f.stable_decisions.level_threshold_seconds[0] * 1e6, 1) << " µs)";
+      } else {
+        o << ", threshold ";
+        o.Num(f.stable_decisions.threshold_seconds * 1e6, 1) << " µs)";
+      }
       if (f.stable.Code() != f.code) o << " <span class=\"bad\">(another code)</span>";
       break;
     }

@@ -12,7 +12,7 @@
 // share of clean codes equal to the classic decoding's.
 //
 //   irnoise [--decoder classic|stable] [--bitmask N] [--seed N] [--trials N]
-//           [--sample N] [--list] FILE.tsv
+//           [--sample N] [--list] [--why] FILE.tsv
 
 #include <algorithm>
 #include <cmath>
@@ -53,7 +53,6 @@ constexpr Noise kNoises[] = {{"sigma 2 µs", false, 2},  {"5", false, 5},   {"10
                              {"grid 100 µs", true, 100}};
 constexpr int kNoiseCount = sizeof(kNoises) / sizeof(kNoises[0]);
 
-enum class Decoding { kClassic, kStable };
 
 struct Options {
   Decoding decoding = Decoding::kClassic;
@@ -143,7 +142,7 @@ bool NearIdentical(const PulseTrain& a, const PulseTrain& b) {
 
 int Usage() {
   std::cerr << "usage: irnoise [--decoder classic|stable] [--bitmask N] [--seed N] [--trials N]"
-               " [--sample N] [--list] FILE.tsv\n";
+               " [--sample N] [--list] [--why] FILE.tsv\n";
   return 2;
 }
 

@@ -460,7 +460,7 @@ void CheckHoverHints(const DialogDriver& d) {
   // The disabled ring-0 box explains itself through the dialog; the bare dialog ends it.
   d.PointTo(d.Control(C::AllowRing0CheckBox));
   EXPECT_TRUE(d.HintWithText(Short(C::AllowRing0CheckBox)) != nullptr);
-  d.PointTo(d.dialog(), {200, 115});
+  d.PointTo(d.dialog(), {200, 126});  // below the "stable codes" box
   EXPECT_TRUE(WaitFor([&] { return d.Hints().empty(); }));
 }
 

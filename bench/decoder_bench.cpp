@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "decode/decoder.h"
+#include "decode/stable_decoder.h"
 #include "tools/irdecode_input.h"
 #include "tools/replay/durations.h"
 
@@ -85,6 +86,29 @@ void BM_DecodeWorstCase300Edges(benchmark::State& st) {
       static_cast<double>(allocations.load() - before) / static_cast<double>(st.iterations());
 }
 BENCHMARK(BM_DecodeWorstCase300Edges);
+
+// The stable decoding on the same trains: it must stay within twice the classic's time.
+void BM_StableDecodeCorpusTrain(benchmark::State& st) {
+  static const std::vector<PulseTrain> trains = CorpusTrains();
+  size_t i = 0;
+  const long before = allocations.load();
+  for (auto _ : st) {
+    benchmark::DoNotOptimize(DecodeStable(trains[i], 16));
+    if (++i == trains.size()) i = 0;
+  }
+  st.counters["allocs_per_decode"] =
+      static_cast<double>(allocations.load() - before) / static_cast<double>(st.iterations());
+}
+BENCHMARK(BM_StableDecodeCorpusTrain);
+
+void BM_StableDecodeWorstCase300Edges(benchmark::State& st) {
+  const PulseTrain train = WorstCaseTrain();
+  const long before = allocations.load();
+  for (auto _ : st) benchmark::DoNotOptimize(DecodeStable(train, 0));
+  st.counters["allocs_per_decode"] =
+      static_cast<double>(allocations.load() - before) / static_cast<double>(st.iterations());
+}
+BENCHMARK(BM_StableDecodeWorstCase300Edges);
 
 }  // namespace
 }  // namespace sfh56

@@ -31,8 +31,9 @@ enum class ConfigControl : uint8_t {
   PriorityLabel,
   PrioritySpinEdit,
   LoadDefaultButton,
+  StableCodesCheckBox,
 };
-inline constexpr size_t kConfigControlCount = 18;
+inline constexpr size_t kConfigControlCount = 19;
 
 inline constexpr size_t Index(ConfigControl control) {
   return static_cast<size_t>(control);
@@ -60,14 +61,15 @@ std::string LongHint(const std::string& hint);
 // pin list shows no item for an index outside 0..2: ShownValues says what the controls
 // hold after being given any values.
 struct ConfigBoxValues {
-  std::string port = "COM1";   // COMComboBox text
-  int32_t input_signal = 1;    // InputSignalComboBox index; -1: no item selected
-  bool service = false;        // ServiceCheckBox ticked
-  int32_t command_order = 0;   // CommandOrderSpinEdit, 0..9
-  int32_t bit_mask = 16;       // BitMaskSpinEdit, 0..99
-  int32_t priority = 7;        // PrioritySpinEdit, 0..8
-  bool ring0_enabled = false;  // AllowRing0CheckBox enabled: ring-0 capture is possible
-  bool ring0_checked = false;  // AllowRing0CheckBox ticked
+  std::string port = "COM1";    // COMComboBox text
+  int32_t input_signal = 1;     // InputSignalComboBox index; -1: no item selected
+  bool service = false;         // ServiceCheckBox ticked
+  int32_t command_order = 0;    // CommandOrderSpinEdit, 0..9
+  int32_t bit_mask = 16;        // BitMaskSpinEdit, 0..99
+  int32_t priority = 7;         // PrioritySpinEdit, 0..8
+  bool ring0_enabled = false;   // AllowRing0CheckBox enabled: ring-0 capture is possible
+  bool ring0_checked = false;   // AllowRing0CheckBox ticked
+  bool stable_checked = false;  // StableCodesCheckBox ticked: the stable decoding
 
   bool operator==(const ConfigBoxValues&) const = default;
 };

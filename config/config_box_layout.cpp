@@ -27,7 +27,8 @@ constexpr std::array<ControlPlacement, kConfigControlCount> kPlacements{{
     {C::AllowRing0CheckBox, K::kCheckBox, false, {170, 53, 111, 17}, 4},
     {C::PriorityLabel, K::kLabel, false, {170, 75, 79, 13}, -1},
     {C::PrioritySpinEdit, K::kSpinEdit, false, {248, 71, 35, 22}, 5},
-    {C::LoadDefaultButton, K::kButton, false, {229, 100, 51, 25}, 6},
+    {C::LoadDefaultButton, K::kButton, false, {247, 100, 51, 25}, 6},
+    {C::StableCodesCheckBox, K::kCheckBox, false, {170, 104, 76, 17}, 8},
 }};
 
 }  // namespace

@@ -66,7 +66,7 @@ void ConfigBoxLogic::AdvancedButtonClick() {
 }
 
 ConfigBoxValues ConfigBoxLogic::LoadDefaultButtonClick() {
-  ConfigBoxValues values;  // the settings' defaults: COM1, DSR, 0, 16, 7, no service log
+  ConfigBoxValues values;  // the defaults: COM1, DSR, 0, 16, 7, no service log, classic codes
   values.ring0_enabled = ring0_enabled_;
   values.ring0_checked = ring0_enabled_;
   ApplyPortRule(values.port);

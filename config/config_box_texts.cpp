@@ -77,6 +77,12 @@ constexpr std::array<ConfigBoxSourceText, kConfigBoxTextCount> kTexts{{
     {C::LoadDefaultButton, R::kLongHint,
      "Loads default values. Use this if you want load default settings (if you have changed   "
      "many options and forget ...)."},
+    {C::StableCodesCheckBox, R::kCaption, "stable codes"},
+    {C::StableCodesCheckBox, R::kShortHint, "One code per button even when the signal wavers"},
+    {C::StableCodesCheckBox, R::kLongHint,
+     "Decodes the signal so that a button keeps its code when the receiver's timing wavers by "
+     "a few microseconds. Tick it when a button now and then gives a code the host does not "
+     "know. Some buttons then give other codes than before: learn them again in the host."},
 }};
 
 }  // namespace

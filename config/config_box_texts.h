@@ -28,14 +28,14 @@ struct ConfigBoxSourceText {
   const char* text;
 };
 
-inline constexpr size_t kConfigBoxTextCount = 35;
+inline constexpr size_t kConfigBoxTextCount = 38;
 
 // Every text the dialog shows that the host may translate, in the order of translation.
 // A label's hint is a copy of its edit control's finished hint, made right after the
 // label's caption.
 const std::array<ConfigBoxSourceText, kConfigBoxTextCount>& ConfigBoxSourceTexts();
 
-// Translates the 35 texts one after the other, in the order above, each result copied
+// Translates the 38 texts one after the other, in the order above, each result copied
 // before the next text is translated (a host's translation may reuse one buffer).
 ConfigBoxTexts TranslateConfigBoxTexts(
     const std::function<std::string(const std::string&)>& translate);

@@ -24,6 +24,7 @@ ConfigBoxValues ControlsFrom(const ReceiverSettings& settings, bool ring0_possib
   values.priority = settings.PriorityLevel;
   values.ring0_enabled = ring0_possible;
   values.ring0_checked = settings.AllowRing0 && values.ring0_enabled;
+  values.stable_checked = settings.StableCodes;
   return values;
 }
 
@@ -45,6 +46,7 @@ void ConfirmControls(ConfigurableReceiver& receiver, const ConfigBoxValues& valu
   // A box ticked while hidden (port "USB") still counts; one that could not be ticked
   // (ring 0 impossible) never does.
   settings.AllowRing0 = values.ring0_checked ? receiver.Ring0Possible() : false;
+  settings.StableCodes = values.stable_checked;
   receiver.SaveSettings();
   settings.ServiceMode = values.service;
 }

@@ -18,6 +18,7 @@ struct ReceiverSettings {
   int32_t BitMask = 16;          // trailing bits kept in a code; 0: all
   uint8_t PriorityLevel = 7;     // 0..8
   bool AllowRing0 = false;       // ring-0 capture; only while it is possible
+  bool StableCodes = false;      // the stable decoding instead of the classic one
   bool ServiceMode = false;      // service log; never stored
 };
 
@@ -36,7 +37,7 @@ inline constexpr char kSettingsKeyPrefix[] = "Software\\Girder3\\HardPlugins\\";
 void LoadSettings(ReceiverSettings& settings, platform::Registry& registry, platform::RootKey root,
                   bool ring0_possible);
 
-// Stores the six stored fields (ServiceMode is never stored).
+// Stores the seven stored fields (ServiceMode is never stored).
 void SaveSettings(const ReceiverSettings& settings, platform::Registry& registry,
                   platform::RootKey root);
 

@@ -98,6 +98,8 @@ void LoadSettings(ReceiverSettings& settings, platform::Registry& registry, plat
   settings.CommandOrder = kDefaults.CommandOrder;
   settings.BitMask = kDefaults.BitMask;
   settings.PriorityLevel = kDefaults.PriorityLevel;
+  // Settings stored before the stable decoding existed keep the classic codes.
+  settings.StableCodes = kDefaults.StableCodes;
 
   const std::unique_ptr<platform::RegistryKey> key = registry.OpenForRead(root, SettingsKeyPath());
   if (!key) {
@@ -118,6 +120,7 @@ void LoadSettings(ReceiverSettings& settings, platform::Registry& registry, plat
   if (auto order = ReadNumber<int32_t>(*key, "CommandOrder")) settings.CommandOrder = *order;
   if (auto mask = ReadNumber<int32_t>(*key, "BitMask")) settings.BitMask = *mask;
   if (auto level = ReadNumber<uint8_t>(*key, "PriorityLevel")) settings.PriorityLevel = *level;
+  if (auto stable = ReadNumber<uint8_t>(*key, "StableCodes")) settings.StableCodes = *stable != 0;
 
   settings.AllowRing0 = ring0_possible;
   if (ring0_possible) {
@@ -141,6 +144,7 @@ void SaveSettings(const ReceiverSettings& settings, platform::Registry& registry
   WriteNumber<int32_t>(*key, "BitMask", settings.BitMask);
   WriteNumber<uint8_t>(*key, "PriorityLevel", settings.PriorityLevel);
   WriteNumber<uint8_t>(*key, "AllowRing0", settings.AllowRing0 ? 1 : 0);
+  WriteNumber<uint8_t>(*key, "StableCodes", settings.StableCodes ? 1 : 0);
 }
 
 }  // namespace sfh56

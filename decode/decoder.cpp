@@ -431,7 +431,11 @@ DecodedTrain DecodePulseTrain(const PulseTrain& train, int32_t bit_mask) {
 
 DecodeResult Decoder::Decode(const PulseTrain& train, int32_t bit_mask, DecoderState& state,
                              ServiceLogSink* log, CodeSink* sink) {
-  const DecodedTrain decoded = DecodePulseTrain(train, bit_mask);
+  return HandOnDecode(DecodePulseTrain(train, bit_mask), train, state, log, sink);
+}
+
+DecodeResult HandOnDecode(const DecodedTrain& decoded, const PulseTrain& train, DecoderState& state,
+                          ServiceLogSink* log, CodeSink* sink) {
   if (decoded.outcome == DecodedTrain::Outcome::kIgnored) return {};
   if (decoded.outcome == DecodedTrain::Outcome::kRepeat) {
     if (sink != nullptr) sink->Deliver(state.Code());

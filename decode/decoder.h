@@ -201,6 +201,12 @@ class Decoder {
                              DecodeTrace& trace);
 };
 
+// What Decoder::Decode does with a decode, for a decode made otherwise (the stable
+// decoding): a full decode's code kept in state, the log's head before the delivery to
+// sink and its code line after it; a repeat frame delivers the code in state.
+DecodeResult HandOnDecode(const DecodedTrain& decoded, const PulseTrain& train, DecoderState& state,
+                          ServiceLogSink* log = nullptr, CodeSink* sink = nullptr);
+
 // The code text of a decoded accumulator of bit_count bits with the BitMask setting
 // applied, as a decode writes it: into out (kCodeBufferBytes bytes), zero-terminated;
 // returns its length. For tools that try every BitMask on one decoded train.

@@ -60,7 +60,8 @@ TrainAction TrainPipeline::FinishTrain() {
 }
 
 void TrainPipeline::Decode() {
-  const DecodedTrain decoded = DecodePulseTrain(train_, settings_.BitMask);
+  const DecodedTrain decoded = DecodeWith(
+      settings_.StableCodes ? Decoding::kStable : Decoding::kClassic, train_, settings_.BitMask);
   switch (decoded.outcome) {
     case DecodedTrain::Outcome::kIgnored:
       return;

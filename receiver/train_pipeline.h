@@ -4,10 +4,11 @@
 // (a train ends after 30 ms without a change while it has fewer than ten edges, after
 // 13 ms from then on, or at 300 edges; the changes of the next 6 ms quiet step are
 // drained), counts them by the sequence rule (CommandOrder, the half-second sequence
-// time-out), decodes each admitted train with the BitMask setting (DecodePulseTrain, a
-// pure function), keeps the last code for repeat frames, writes the service log in
-// service mode and hands the code to its outlet. Nothing in it waits, allocates or
-// knows a thread: it runs on the source's thread, one call at a time.
+// time-out), decodes each admitted train with the BitMask setting and the decoding the
+// StableCodes setting chooses (DecodePulseTrain or DecodeStable, pure functions), keeps the last
+// code for repeat frames, writes the service log in service mode and hands the code to its outlet.
+// Nothing in it waits, allocates or knows a thread: it runs on the source's thread, one call at a
+// time.
 //
 // A source feeds it in one of three ways:
 //
@@ -47,6 +48,7 @@
 #include "config/receiver_settings.h"
 #include "decode/decoder.h"
 #include "decode/sequence_rule.h"
+#include "decode/stable_decoder.h"
 #include "receiver/train_assembler.h"
 
 namespace sfh56 {
@@ -70,9 +72,9 @@ class CodeOutlet {
 
 class TrainPipeline {
  public:
-  // settings: CommandOrder, BitMask, ServiceMode and (durations) PriorityLevel are read at
-  // every train, so a change made while capture is stopped holds from the next one. log:
-  // where service mode writes (null: no log).
+  // settings: CommandOrder, BitMask, StableCodes, ServiceMode and (durations) PriorityLevel
+  // are read at every train, so a change made while capture is stopped holds from the next
+  // one. log: where service mode writes (null: no log).
   TrainPipeline(const ReceiverSettings& settings, CodeOutlet& outlet,
                 ServiceLogSink* log = nullptr);
   TrainPipeline(const TrainPipeline&) = delete;

@@ -18,12 +18,13 @@ namespace sfh56::tools {
 namespace {
 
 constexpr std::string_view kUsage =
-    "usage: irdecode [--bitmask N] [--log FILE] [--sample-rate HZ] [--report PAGE.html]\n"
-    "                [--advise] [FORMAT] [FILE]\n"
+    "usage: irdecode [--bitmask N] [--decoder classic|stable] [--log FILE]\n"
+    "                [--sample-rate HZ] [--report PAGE.html] [--advise] [FORMAT] [FILE]\n"
     "Decodes recorded infrared signals with the receiver's decoder. FILE (or standard\n"
     "input) is read in FORMAT, or in the format its contents show:\n"
     "%FORMATS%"
     "  --bitmask N       the BitMask setting, 0..99 (default 16)\n"
+    "  --decoder D       classic (default) or stable: the StableCodes setting\n"
     "  --log FILE        append the service-log record of every decoded train\n"
     "  --sample-rate HZ  samples per second of IRMP lines (default: from a file name\n"
     "                    such as remote-15kHz.txt, else 10000)\n"
@@ -55,6 +56,7 @@ class FileLog : public ServiceLogSink {
 struct Options {
   InputFormat format = InputFormat::kUnknown;
   int32_t bit_mask = 16;
+  Decoding decoding = Decoding::kClassic;
   std::string path = "-";
   std::string log_path;
   double sample_rate_hz = 0.0;
@@ -115,6 +117,13 @@ std::optional<int> ParseArgs(const std::vector<std::string>& args, Options& opti
         return kExitFailure;
       }
       options.bit_mask = value;
+    } else if (arg == "--decoder" && has_value) {
+      const std::string& name = args[++i];
+      if (name != "classic" && name != "stable") {
+        err << "irdecode: --decoder takes classic or stable\n";
+        return kExitFailure;
+      }
+      options.decoding = name == "stable" ? Decoding::kStable : Decoding::kClassic;
     } else if (arg == "--sample-rate" && has_value) {
       double value = 0.0;
       if (!ParseOptionNumber(args[++i], value) || !(value >= 1000.0 && value <= 1e6)) {
@@ -148,7 +157,8 @@ std::string ShowCode(const TrainCode& code) {
 // Service log: each record decoded again, beside the code the log recorded.
 int PrintLogReplay(const ParsedInput& input, const Options& options, ServiceLogSink* log,
                    std::ostream& out, std::ostream& err) {
-  TrainDecoder decoder(options.bit_mask, log);  // one CodeBuffer for the whole log
+  TrainDecoder decoder(options.bit_mask, log,
+                       options.decoding);  // one CodeBuffer for the whole log
   int compared = 0;
   int mismatches = 0;
   for (const CapturedTrain& record : input.trains) {
@@ -246,14 +256,16 @@ int RunIrdecode(const std::vector<std::string>& args, std::istream& in, std::ost
   if (input.format == InputFormat::kServiceLog) {
     status = PrintLogReplay(input, options, log.get(), out, err);
   } else if (input.format == InputFormat::kEdges) {
-    TrainDecoder decoder(options.bit_mask, log.get());  // one CodeBuffer for the whole run
+    TrainDecoder decoder(options.bit_mask, log.get(),
+                         options.decoding);  // one CodeBuffer for the whole run
     for (const CapturedTrain& train : input.trains) {
       // An empty code (a repeat frame before any code) prints as an empty line.
       out << decoder.DecodeTrain(train.train).value_or("-") << "\n";
     }
   } else {
     for (const Recording& recording : input.recordings) {
-      TrainDecoder decoder(options.bit_mask, log.get());  // a fresh press after the start
+      TrainDecoder decoder(options.bit_mask, log.get(),
+                           options.decoding);  // a fresh press after the start
       out << recording.name << "\t" << JoinCodes(decoder.DecodeRecording(recording)) << "\n";
     }
   }

@@ -12,8 +12,9 @@ std::vector<PulseTrain> RecordingTrains(const Recording& recording) {
 
 namespace {
 
-ReceiverSettings DecodingSettings(int32_t bit_mask, bool logging) {
+ReceiverSettings DecodingSettings(int32_t bit_mask, bool logging, Decoding decoding) {
   ReceiverSettings settings;
+  settings.StableCodes = decoding == Decoding::kStable;
   settings.CommandOrder = 0;
   settings.BitMask = bit_mask;
   settings.ServiceMode = logging;
@@ -22,8 +23,9 @@ ReceiverSettings DecodingSettings(int32_t bit_mask, bool logging) {
 
 }  // namespace
 
-TrainDecoder::TrainDecoder(int32_t bit_mask, ServiceLogSink* log)
-    : settings_(DecodingSettings(bit_mask, log != nullptr)), pipeline_(settings_, *this, log) {}
+TrainDecoder::TrainDecoder(int32_t bit_mask, ServiceLogSink* log, Decoding decoding)
+    : settings_(DecodingSettings(bit_mask, log != nullptr, decoding)),
+      pipeline_(settings_, *this, log) {}
 
 std::vector<TrainCode> TrainDecoder::DecodeRecording(const Recording& recording) {
   codes_.clear();

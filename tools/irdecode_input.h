@@ -12,6 +12,7 @@
 #include "common/pulse_train.h"
 #include "config/receiver_settings.h"
 #include "decode/decoder.h"
+#include "decode/stable_decoder.h"
 #include "receiver/train_pipeline.h"
 #include "tools/ir_input.h"
 
@@ -23,12 +24,14 @@ using TrainCode = std::optional<std::string>;
 // The trains the serial capture would record from a recording (1 MHz ticks).
 std::vector<PulseTrain> RecordingTrains(const Recording& recording);
 
-// Trains decoded as the receiver decodes them, every train admitted (CommandOrder 0), the
-// service log written to log when given. The last code carries over from train to train
+// Trains decoded as the receiver decodes them, with the decoding chosen (as by the
+// StableCodes setting), every train admitted (CommandOrder 0), the service log written to
+// log when given. The last code carries over from train to train
 // (and recording to recording) for repeat frames, as CodeBuffer does in the receiver.
 class TrainDecoder : private CodeOutlet {
  public:
-  explicit TrainDecoder(int32_t bit_mask, ServiceLogSink* log = nullptr);
+  explicit TrainDecoder(int32_t bit_mask, ServiceLogSink* log = nullptr,
+                        Decoding decoding = Decoding::kClassic);
 
   // The code of each train the serial capture would record from the recording, which
   // starts as a fresh press after the receiver started. Nothing for invalid durations.

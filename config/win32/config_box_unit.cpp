@@ -34,9 +34,9 @@ constexpr C kPanelOrder[] = {
     C::COMLabel,       C::COMComboBox, C::InputSignalLabel, C::InputSignalComboBox,
     C::AdvancedButton, C::WWWLabel,    C::ServiceCheckBox};
 constexpr C kDialogOrder[] = {
-    C::OKButton,           C::InfoButton,     C::CountLabel,       C::CommandOrderSpinEdit,
-    C::AllowRing0CheckBox, C::PriorityLabel,  C::PrioritySpinEdit, C::LoadDefaultButton,
-    C::BitMaskLabel,       C::BitMaskSpinEdit};
+    C::OKButton,           C::InfoButton,      C::CountLabel,         C::CommandOrderSpinEdit,
+    C::AllowRing0CheckBox, C::PriorityLabel,   C::PrioritySpinEdit,   C::LoadDefaultButton,
+    C::BitMaskLabel,       C::BitMaskSpinEdit, C::StableCodesCheckBox};
 constexpr C kRuledByPort[] = {C::InputSignalComboBox, C::InputSignalLabel, C::AllowRing0CheckBox};
 constexpr C kSpinEdits[] = {C::CommandOrderSpinEdit, C::BitMaskSpinEdit, C::PrioritySpinEdit};
 constexpr const char* kPorts[] = {"COM1", "COM2", "COM3", "COM4", kUsbComName};
@@ -676,6 +676,8 @@ void TConfigBox::SetValues(const ConfigBoxValues& given) {
   EnableWindow(Window(C::AllowRing0CheckBox), values.ring0_enabled ? TRUE : FALSE);
   SendMessageA(Window(C::AllowRing0CheckBox), BM_SETCHECK,
                values.ring0_checked ? BST_CHECKED : BST_UNCHECKED, 0);
+  SendMessageA(Window(C::StableCodesCheckBox), BM_SETCHECK,
+               values.stable_checked ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
 ConfigBoxValues TConfigBox::Values() const {
@@ -690,6 +692,8 @@ ConfigBoxValues TConfigBox::Values() const {
   values.ring0_enabled = IsWindowEnabled(Window(C::AllowRing0CheckBox)) != FALSE;
   values.ring0_checked =
       SendMessageA(Window(C::AllowRing0CheckBox), BM_GETCHECK, 0, 0) == BST_CHECKED;
+  values.stable_checked =
+      SendMessageA(Window(C::StableCodesCheckBox), BM_GETCHECK, 0, 0) == BST_CHECKED;
   return values;
 }
 

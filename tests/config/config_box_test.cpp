@@ -33,6 +33,8 @@ TEST(ConfigBoxTexts, TranslatesThirtyFiveTextsInOrderAndBuildsShortAndLongHints)
   EXPECT_EQ(texts.Caption(C::COMLabel), "<3>");
   EXPECT_EQ(texts.Caption(C::AdvancedButton), "<13> >>");  // the arrows are never translated
   EXPECT_EQ(texts.Hint(C::LoadDefaultButton), "<34>|<35>");
+  EXPECT_EQ(texts.Caption(C::StableCodesCheckBox), "<36>");
+  EXPECT_EQ(texts.Hint(C::StableCodesCheckBox), "<37>|<38>");
   EXPECT_EQ(texts.Caption(C::WWWLabel), "");  // "www" is the label's own
   EXPECT_EQ(texts.Hint(C::Panel1), "");
   for (C label :
@@ -42,7 +44,7 @@ TEST(ConfigBoxTexts, TranslatesThirtyFiveTextsInOrderAndBuildsShortAndLongHints)
   for (const ConfigControl control :
        {C::COMComboBox, C::InputSignalComboBox, C::OKButton, C::InfoButton, C::AdvancedButton,
         C::WWWLabel, C::ServiceCheckBox, C::CommandOrderSpinEdit, C::BitMaskSpinEdit,
-        C::AllowRing0CheckBox, C::PrioritySpinEdit, C::LoadDefaultButton}) {
+        C::AllowRing0CheckBox, C::PrioritySpinEdit, C::LoadDefaultButton, C::StableCodesCheckBox}) {
     EXPECT_NE(ShortHint(texts.Hint(control)), LongHint(texts.Hint(control)));
   }
 
@@ -162,8 +164,8 @@ TEST_F(ConfigBoxLogicTest, LayoutToggleKeepsTheCaptionsArrowsAndTheSizeFixed) {
   EXPECT_EQ(logic.LayoutTag(), kAdvancedLayout);
   EXPECT_EQ(logic.ClientWidth(), kAdvancedClientWidth);
   EXPECT_EQ(logic.AdvancedCaption(), "Advanced <<");
-  EXPECT_EQ(Resize(logic, {kBasicClientWidth, kClientHeight}), (Size{288, 155}));
-  EXPECT_EQ(logic.FormCanResize({100, 50}, {94, 25}), (Size{288, 155}));
+  EXPECT_EQ(Resize(logic, {kBasicClientWidth, kClientHeight}), (Size{306, 155}));
+  EXPECT_EQ(logic.FormCanResize({100, 50}, {94, 25}), (Size{306, 155}));
   logic.AdvancedButtonClick();
   EXPECT_EQ(logic.ClientWidth(), kBasicClientWidth);
   EXPECT_EQ(logic.AdvancedCaption(), "Advanced >>");

@@ -157,8 +157,10 @@ TEST(ConfigurationCycle, OkStoresTheControlsAndSetsServiceModeOnlyAfterTheSave) 
     v.bit_mask = 8;
     v.priority = 2;
     v.service = true;
+    v.stable_checked = true;
   });
   EXPECT_EQ(RunConfiguration(receiver, box), ConfigurationOutcome::kConfirmed);
+  EXPECT_FALSE(box.shown_values.stable_checked) << "no stored value: the classic decoding";
   EXPECT_EQ(box.shown_values.bit_mask, 12) << "the dialog starts from the stored values";
 
   ReceiverSettings stored;
@@ -169,15 +171,17 @@ TEST(ConfigurationCycle, OkStoresTheControlsAndSetsServiceModeOnlyAfterTheSave) 
     EXPECT_EQ(s->CommandOrder, 3);
     EXPECT_EQ(s->BitMask, 8);
     EXPECT_EQ(s->PriorityLevel, 2);
+    EXPECT_TRUE(s->StableCodes);
   }
   EXPECT_FALSE(receiver.at_save.ServiceMode);
   EXPECT_TRUE(receiver.settings.ServiceMode);
-  EXPECT_EQ(receiver.registry.Values(kRoot, kKeyPath).size(), 6u) << "no value for service mode";
+  EXPECT_EQ(receiver.registry.Values(kRoot, kKeyPath).size(), 7u) << "no value for service mode";
 
   // The next cycle shows the service box as the last one left it.
   testing::ScriptedConfigBox again = receiver.Box(kModalResultCancel);
   RunConfiguration(receiver, again);
   EXPECT_TRUE(again.shown_values.service);
+  EXPECT_TRUE(again.shown_values.stable_checked);
   EXPECT_TRUE(receiver.settings.ServiceMode);
 }
 

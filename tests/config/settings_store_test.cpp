@@ -63,11 +63,11 @@ class SettingsStore : public ::testing::Test {
   sim::SimRegistry registry_;
 };
 
-TEST_F(SettingsStore, SaveWritesTheSixValuesInOrder) {
+TEST_F(SettingsStore, SaveWritesTheSevenValuesInOrder) {
   SaveSettings(SettingsToSave(), registry_, kUser);
 
   const auto values = registry_.Values(kUser, kKeyPath);
-  ASSERT_EQ(values.size(), 6u) << "ServiceMode is never stored";
+  ASSERT_EQ(values.size(), 7u) << "ServiceMode is never stored";
   const std::vector<NamedStoredValue> expected = SavedValues();
   for (size_t i = 0; i < values.size(); ++i) {
     EXPECT_EQ(values[i].name, expected[i].name);

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -64,6 +65,11 @@ TEST(SettingsAdvisor, FindsTheSettingsThatRecordedRemotesNeed) {
   const std::vector<Remote> address_last = RemotesFromInput(
       tools::ReadInput(ReadFile("formats/mode2_columns.txt")), "mode2_columns.txt");
   ASSERT_EQ(address_last.size(), 1u);
+  // A button whose spaces have three lengths: a few microseconds move the classic decoder's
+  // threshold across the middle one, from press to press.
+  const std::vector<Remote> wavering =
+      RemotesFromRecordings(Recordings("wavering_remote.tsv"), true, "");
+  ASSERT_EQ(wavering.size(), 1u);
 
   const struct {
     const char* what;
@@ -135,6 +141,12 @@ TEST(SettingsAdvisor, FindsTheSettingsThatRecordedRemotesNeed) {
        Advice::Verdict::kNothingNeeded,
        {16, 0},
        "No toggle bits and no alternating frames"},
+      {"timing near the decision",
+       wavering[0],
+       {16, 0},
+       Advice::Verdict::kChange,
+       {4, 0},
+       "The codes of \"Power\" ("},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -161,6 +173,23 @@ std::string Irdecode(const std::vector<std::string>& args, int expected_status =
   std::ostringstream err;
   EXPECT_EQ(tools::RunIrdecode(args, in, out, err), expected_status) << err.str();
   return out.str();
+}
+
+TEST(Irdecode, DecoderOptionChoosesTheDecoding) {
+  const std::string path = std::string(SFH_TEST_DATA_DIR) + "/wavering_remote.tsv";
+  auto power_codes = [](const std::string& printed) {
+    std::set<std::string> codes;
+    std::istringstream lines(printed);
+    for (std::string line; std::getline(lines, line);) {
+      if (line.starts_with("wavering\tPower\t")) codes.insert(line.substr(15));
+    }
+    return codes;
+  };
+  const std::string classic = Irdecode({path});
+  EXPECT_EQ(Irdecode({"--decoder", "classic", path}), classic);
+  EXPECT_GT(power_codes(classic).size(), 1u);
+  EXPECT_EQ(power_codes(Irdecode({"--decoder", "stable", path})).size(), 1u);
+  Irdecode({"--decoder", "fast", path}, tools::kExitFailure);
 }
 
 TEST(SettingsAdvisor, ReadsServiceLogsOfRemotesOfKnownBehaviour) {
@@ -333,6 +362,13 @@ TEST(ReportPage, DrawsEveryTrainWithTheDecodersDecisions) {
   EXPECT_EQ(next, drawings.size());
   EXPECT_EQ(space_coded, 8);
   EXPECT_EQ(bi_phase, 8);
+  // Every decoded train also shows the code the stable decoding gives it.
+  size_t stable_shown = 0;
+  for (size_t at = page.find("\"stable codes\" ticked"); at != std::string::npos;
+       at = page.find("\"stable codes\" ticked", at + 1)) {
+    ++stable_shown;
+  }
+  EXPECT_EQ(stable_shown, static_cast<size_t>(space_coded + bi_phase));
 }
 
 }  // namespace

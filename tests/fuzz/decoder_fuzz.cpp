@@ -2,6 +2,7 @@
 // Every decode must stay inside its buffers and give a code of hexadecimal digits that
 // is no longer than the bits a train can carry (or the BitMask's digits).
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +10,7 @@
 
 #include "decode/decoder.h"
 #include "decode/service_log.h"
+#include "decode/stable_decoder.h"
 
 namespace {
 
@@ -77,6 +79,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const DecodeResult result = Decoder::Decode(train, bit_mask, state, &log);
   const std::string_view code = state.Code();
   if (result.deliver && result.code != code) std::abort();
+  // The stable decoding takes the same trains in full and writes the same kind of code.
+  const DecodedTrain stable = DecodeStable(train, bit_mask);
+  if ((stable.outcome == DecodeTrace::Outcome::kFull) != result.full_decode) std::abort();
+  if (stable.Code().size() > std::max(code.size(), size_t{76})) std::abort();
+  if (stable.Code().find_first_not_of("0123456789ABCDEF") != std::string_view::npos) std::abort();
   if (!result.full_decode) {
     // Repeat frames and ignored trains leave the last code as it was.
     if (code != previous_code) std::abort();

@@ -100,7 +100,7 @@ TEST_F(PluginReceiverTest, ConfigureStopsTheCaptureForTheDialogAndRestartsItWith
   const std::string key = std::string(kSettingsKeyPrefix) + kPluginName;
   EXPECT_EQ(sim_.registry.ReadRaw(platform::RootKey::kLocalMachine, key, "BitMask")->data,
             (std::vector<uint8_t>{8, 0, 0, 0}));
-  EXPECT_EQ(sim_.registry.Values(platform::RootKey::kLocalMachine, key).size(), 6u);
+  EXPECT_EQ(sim_.registry.Values(platform::RootKey::kLocalMachine, key).size(), 7u);
 
   // A close from inside the dialog: the cycle ends without a capture to restart.
   plugin.SetConfigBox(std::make_unique<testing::ScriptedConfigBox>(

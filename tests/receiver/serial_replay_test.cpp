@@ -8,6 +8,10 @@
 #include <set>
 
 #include "decode/decoder.h"
+#include "decode/stable_decoder.h"
+#include "receiver/code_delivery.h"
+#include "receiver/train_pipeline.h"
+#include "tests/receiver/receiver_doubles.h"
 #include "tests/receiver/serial_test_support.h"
 #include "tools/replay/durations.h"
 #include "tools/replay/recordings.h"
@@ -130,6 +134,56 @@ TEST(SerialReplay, ThreeFramePressGivesOneDeliveryPerFrameOrJustTheNth) {
   EXPECT_EQ(CapturedDeliveries(presses, 2, 16).size(), 1u);
   EXPECT_EQ(CapturedDeliveries(presses, 3, 16).size(), 1u);
   EXPECT_EQ(CapturedDeliveries(presses, 4, 16).size(), 0u);
+}
+
+// The StableCodes setting: the train pipeline hands the host the stable decoding's codes
+// when it is set and the classic decoder's when not, repeat frames included (they re-send
+// whichever code came last).
+TEST(SerialReplay, StableCodesSettingChoosesTheDecodingOfEveryDeliveredCode) {
+  std::vector<PulseTrain> trains;
+  for (const auto& press : LoadRemotes()) {
+    std::vector<double> us(press.durations_us.begin(), press.durations_us.end());
+    for (const PulseTrain& t : ReplayedTrains(us, kReplayTicksPerSecond)) trains.push_back(t);
+  }
+  // Three space lengths repeated exactly: the two decodings disagree on this one.
+  std::vector<double> three;
+  for (int i = 0; i < 9; ++i) three.insert(three.end(), {500, 270, 500, 435, 500, 600});
+  three.push_back(500);
+  trains.push_back(ReplayedTrains(three, kReplayTicksPerSecond)[0]);
+
+  // The receiver thread's outlet: every code to the host through the delivery.
+  struct ToHost : CodeOutlet {
+    explicit ToHost(CodeDelivery& d) : delivery(d) {}
+    void Deliver(std::string_view code, const DecodedTrain& /*decoded*/) override {
+      delivery.Deliver(std::string(code));
+    }
+    CodeDelivery& delivery;
+  };
+  bool differ = false;
+  for (const bool stable : {false, true}) {
+    test_doubles::FakeHost host;
+    DeliveringFlag delivering;
+    CodeDelivery delivery(host, delivering);
+    ToHost outlet(delivery);
+    ReceiverSettings settings;
+    settings.CommandOrder = 0;  // every train admitted
+    settings.StableCodes = stable;
+    TrainPipeline pipeline(settings, outlet);
+    pipeline.StartCapture(CapturePath::kSerial);
+    DecoderState state;
+    std::vector<std::string> expected;
+    for (const PulseTrain& train : trains) {
+      pipeline.Train() = train;
+      pipeline.FinishTrain();
+      const DecodeResult decoded =
+          stable ? StableDecoder::Decode(train, 16, state) : Decoder::Decode(train, 16, state);
+      if (decoded.deliver) expected.emplace_back(decoded.code);
+    }
+    EXPECT_EQ(host.Codes(), expected) << (stable ? "stable" : "classic");
+    differ =
+        differ || expected.back() != std::string(Decoder::Decode(trains.back(), 16, state).code);
+  }
+  EXPECT_TRUE(differ);
 }
 
 }  // namespace

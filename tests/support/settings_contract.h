@@ -54,11 +54,14 @@ inline ReceiverSettings Scribbled() {
   s.BitMask = 8;
   s.PriorityLevel = 2;
   s.AllowRing0 = true;
+  s.StableCodes = true;
   s.ServiceMode = true;
   return s;
 }
 
+// The five plain defaults, and the classic decoding.
 inline void ExpectFiveDefaults(const ReceiverSettings& s) {
+  EXPECT_FALSE(s.StableCodes);
   EXPECT_EQ(s.ComName, "COM1");
   EXPECT_EQ(s.InputSignal, 1);
   EXPECT_EQ(s.CommandOrder, 0);
@@ -66,7 +69,7 @@ inline void ExpectFiveDefaults(const ReceiverSettings& s) {
   EXPECT_EQ(s.PriorityLevel, 7);
 }
 
-// Settings of every field non-default and AllowRing0 set, and the six values, in order,
+// Settings of every field non-default and AllowRing0 set, and the seven values, in order,
 // that saving them writes.
 inline ReceiverSettings SettingsToSave() {
   ReceiverSettings s;
@@ -76,6 +79,7 @@ inline ReceiverSettings SettingsToSave() {
   s.BitMask = -2;
   s.PriorityLevel = 8;
   s.AllowRing0 = true;
+  s.StableCodes = true;
   s.ServiceMode = true;
   return s;
 }
@@ -92,6 +96,7 @@ inline std::vector<NamedStoredValue> SavedValues() {
       {"BitMask", platform::kRegBinary, {0xFE, 0xFF, 0xFF, 0xFF}},
       {"PriorityLevel", platform::kRegBinary, {8}},
       {"AllowRing0", platform::kRegBinary, {1}},
+      {"StableCodes", platform::kRegBinary, {1}},
   };
 }
 
@@ -153,6 +158,7 @@ TYPED_TEST_P(SettingsContract, MissingValuesTakeDefaultsEvenWhenOthersArePresent
   EXPECT_EQ(s.CommandOrder, 0);
   EXPECT_EQ(s.BitMask, 16);
   EXPECT_EQ(s.PriorityLevel, 7);
+  EXPECT_FALSE(s.StableCodes) << "settings stored before the stable decoding keep the classic";
 }
 
 TYPED_TEST_P(SettingsContract, ComNameEndsAtTheFirstZeroOrWithTheData) {
@@ -298,10 +304,10 @@ TYPED_TEST_P(SettingsContract, StoredRing0WithoutRing0LoadsOffAndIsSavedBackAsOf
   EXPECT_EQ(this->Read("AllowRing0")->data, Bytes{0});
 }
 
-TYPED_TEST_P(SettingsContract, SaveWritesSixValuesWithTheirTypesAndWidths) {
+TYPED_TEST_P(SettingsContract, SaveWritesSevenValuesWithTheirTypesAndWidths) {
   SaveSettings(SettingsToSave(), this->registry(), this->kUser);
 
-  EXPECT_EQ(this->factory.ValueCount(this->kUser), 6u) << "ServiceMode is never stored";
+  EXPECT_EQ(this->factory.ValueCount(this->kUser), 7u) << "ServiceMode is never stored";
   for (const NamedStoredValue& value : SavedValues()) {
     const auto stored = this->Read(value.name);
     ASSERT_TRUE(stored) << value.name;
@@ -316,6 +322,7 @@ TYPED_TEST_P(SettingsContract, SaveWritesSixValuesWithTheirTypesAndWidths) {
   EXPECT_EQ(loaded.BitMask, -2);
   EXPECT_EQ(loaded.PriorityLevel, 8);
   EXPECT_TRUE(loaded.AllowRing0);
+  EXPECT_TRUE(loaded.StableCodes);
 }
 
 TYPED_TEST_P(SettingsContract, TheRootKeyInForceAtTheCallIsUsed) {
@@ -366,7 +373,8 @@ REGISTER_TYPED_TEST_SUITE_P(
     PortNameIsSavedNoLongerThanItCanBeReadBack, InputSignalOutsideItsThreePinsFallsBackToDsr,
     NumbersOutsideTheDialogsRangesAreLoadedUnchanged,
     ShortNumbersAreZeroExtendedAndEmptyOrLongOnesIgnored, AllowRing0IsReadOnlyWhileRing0IsPossible,
-    StoredRing0WithoutRing0LoadsOffAndIsSavedBackAsOff, SaveWritesSixValuesWithTheirTypesAndWidths,
-    TheRootKeyInForceAtTheCallIsUsed, GarbageValuesOfAnyTypeAndLengthLoadSafely);
+    StoredRing0WithoutRing0LoadsOffAndIsSavedBackAsOff,
+    SaveWritesSevenValuesWithTheirTypesAndWidths, TheRootKeyInForceAtTheCallIsUsed,
+    GarbageValuesOfAnyTypeAndLengthLoadSafely);
 
 }  // namespace sfh56::test

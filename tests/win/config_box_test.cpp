@@ -344,18 +344,18 @@ void CheckLayoutAndSize(const DialogDriver& d) {
   EXPECT_EQ(ClientSize(dialog).cy, 130);
 
   SendMessageA(d.Control(C::AdvancedButton), BM_CLICK, 0, 0);
-  EXPECT_EQ(ClientSize(dialog).cx, 282);
+  EXPECT_EQ(ClientSize(dialog).cx, 300);
   EXPECT_EQ(ClientSize(dialog).cy, 130);
   EXPECT_EQ(TextOf(d.Control(C::AdvancedButton)), "Advanced <<");
   RECT place;
   GetWindowRect(dialog, &place);
   MoveWindow(dialog, place.left, place.top, 100, 60, TRUE);
-  EXPECT_EQ(ClientSize(dialog).cx, 282);
+  EXPECT_EQ(ClientSize(dialog).cx, 300);
   EXPECT_EQ(ClientSize(dialog).cy, 130);
   const std::vector<C> advanced = {
       C::COMComboBox,      C::InputSignalComboBox, C::AdvancedButton,       C::ServiceCheckBox,
       C::OKButton,         C::InfoButton,          C::CommandOrderSpinEdit, C::AllowRing0CheckBox,
-      C::PrioritySpinEdit, C::LoadDefaultButton,   C::BitMaskSpinEdit};
+      C::PrioritySpinEdit, C::LoadDefaultButton,   C::BitMaskSpinEdit,      C::StableCodesCheckBox};
   EXPECT_EQ(TabOrder(d), advanced);
 }
 
@@ -460,7 +460,7 @@ void CheckHoverHints(const DialogDriver& d) {
   // The disabled ring-0 box explains itself through the dialog; the bare dialog ends it.
   d.PointTo(d.Control(C::AllowRing0CheckBox));
   EXPECT_TRUE(d.HintWithText(Short(C::AllowRing0CheckBox)) != nullptr);
-  d.PointTo(d.dialog(), {200, 115});
+  d.PointTo(d.dialog(), {200, 126});  // below the "stable codes" box
   EXPECT_TRUE(WaitFor([&] { return d.Hints().empty(); }));
 }
 

@@ -610,7 +610,7 @@ int CodeTable::Intern(const std::string& text) {
   return it->second;
 }
 
-RemoteCodes DecodeAtEveryBitMask(const Remote& remote) {
+RemoteCodes DecodeAtEveryBitMask(const Remote& remote, Decoding decoding) {
   RemoteCodes out;
   DecoderState state;
   DecodeTrace trace;
@@ -630,7 +630,11 @@ RemoteCodes DecodeAtEveryBitMask(const Remote& remote) {
       // The sequence time-out: half the tick frequency, in whole ticks.
       t.sequence_gap_ticks = SequenceGapTicksFor(static_cast<int64_t>(train.TicksPerSecond));
       // One decode; the code at every BitMask follows from its bits as the decoder writes it.
-      Decoder::Decode(train, 0, state, trace);
+      if (decoding == Decoding::kStable) {
+        trace = DecodeStable(train, 0);
+      } else {
+        Decoder::Decode(train, 0, state, trace);
+      }
       if (trace.outcome == DecodeTrace::Outcome::kIgnored) continue;
       if (trace.outcome == DecodeTrace::Outcome::kRepeat) {
         t.kind = TrainCodes::Kind::kRepeat;
@@ -678,10 +682,48 @@ std::vector<ButtonSummary> SummariseButtons(const Remote& remote, const RemoteCo
   return out;
 }
 
+// Buttons whose codes differ from press to press only where an interval lies near the
+// classic decoder's length between short and long: the stable decoding gives each of them
+// one code, and no button more problems. Then the advice names the "stable codes" box.
+void AdviseStableCodes(const Remote& remote, const RemoteCodes& classic_codes, Settings current,
+                       std::vector<std::string>& sentences) {
+  const RemoteCodes stable_codes = DecodeAtEveryBitMask(remote, Decoding::kStable);
+  NamedEvaluator classic(remote, classic_codes);
+  NamedEvaluator stable(remote, stable_codes);
+  std::vector<ButtonSummary> classic_buttons;
+  std::vector<ButtonSummary> stable_buttons;
+  const Score classic_score = classic.Evaluate(current, &classic_buttons);
+  const Score stable_score = stable.Evaluate(current, &stable_buttons);
+  if (stable_score.Total() >= classic_score.Total()) return;
+  std::vector<std::string> mended;
+  for (size_t i = 0; i < classic_buttons.size() && i < stable_buttons.size(); ++i) {
+    if (classic_buttons[i].silent_presses == 0 && classic_buttons[i].codes.size() > 1 &&
+        stable_buttons[i].Stable() && stable_buttons[i].shared_with.empty()) {
+      mended.push_back(Quoted(classic_buttons[i].button) + " (" +
+                       JoinTexts(classic_buttons[i].codes) + " become " +
+                       stable_buttons[i].codes[0] + ")");
+    }
+  }
+  if (mended.empty()) return;
+  sentences.push_back(
+      "The codes of " + JoinTexts(mended) +
+      " differ only where an interval lies close to the length the decoder puts between short "
+      "and long, so a few microseconds of timing decide them: tick \"stable codes\" in the "
+      "plugin's settings dialog after pressing \"Advanced >>\", and each of these buttons gives "
+      "one code. Other buttons may then give other codes than now too: learn them again in the "
+      "host.");
+}
+
 Advice Advise(const Remote& remote, const RemoteCodes& codes, Settings current) {
   current.bit_mask = std::clamp(current.bit_mask, 0, kMaxBitMask);
   current.command_order = std::clamp(current.command_order, 0, kMaxCommandOrder);
-  return remote.named ? AdviseNamed(remote, codes, current) : AdviseUnnamed(remote, codes, current);
+  if (!remote.named) return AdviseUnnamed(remote, codes, current);
+  Advice advice = AdviseNamed(remote, codes, current);
+  if (advice.verdict != Advice::Verdict::kNothingNeeded &&
+      advice.verdict != Advice::Verdict::kNothingDecoded) {
+    AdviseStableCodes(remote, codes, current, advice.sentences);
+  }
+  return advice;
 }
 
 std::string FormatAdviceText(const Remote& remote, const Advice& advice) {

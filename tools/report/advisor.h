@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "decode/stable_decoder.h"
 #include "tools/report/report_input.h"
 
 namespace sfh56::report {
@@ -54,7 +55,7 @@ struct RemoteCodes {
   CodeTable table;
   std::vector<std::vector<TrainCodes>> presses;  // parallel to Remote::presses
 };
-RemoteCodes DecodeAtEveryBitMask(const Remote& remote);
+RemoteCodes DecodeAtEveryBitMask(const Remote& remote, Decoding decoding = Decoding::kClassic);
 
 // The codes the host receives for one press with a setting, in order: the sequence rule
 // admits trains, a full decode gives its code, a repeat frame the last code again.

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "decode/decoder.h"
+#include "decode/stable_decoder.h"
 
 namespace sfh56::report {
 namespace {
@@ -183,6 +184,8 @@ struct TrainFacts {
   DecodeTrace trace;
   std::string code;  // at the page's bit mask; empty when nothing was delivered
   bool delivered = false;
+  DecodedTrain stable;  // the stable decoding's code and decisions for the same train
+  StableDecisions stable_decisions;
 };
 
 // The square wave of one train with the decoder's decisions.
@@ -364,6 +367,17 @@ void WriteTrainFacts(Out& o, const TrainFacts& f, size_t index, size_t count, do
       o << " · code <b class=\"code\">" << f.code << "</b> with Enable last bits "
         << settings.bit_mask << " · every bit (" << t.bit_count << "): <span class=\"code\">"
         << AllBitsHex(t) << "</span>";
+      o << " · with the box \"stable codes\" ticked <b class=\"code\">";
+      o.Esc(std::string(f.stable.Code())) << "</b> (" << ModeName(f.stable_decisions.mode);
+      if (f.stable_decisions.mode == CodingMode::kBiPhase) {
+        o << ", thresholds: mark ";
+        o.Num(f.stable_decisions.level_threshold_seconds[1] * 1e6, 1) << " µs, space ";
+        o.Num(f.stable_decisions.level_threshold_seconds[0] * 1e6, 1) << " µs)";
+      } else {
+        o << ", threshold ";
+        o.Num(f.stable_decisions.threshold_seconds * 1e6, 1) << " µs)";
+      }
+      if (f.stable.Code() != f.code) o << " <span class=\"bad\">(another code)</span>";
       break;
     }
   }
@@ -510,6 +524,7 @@ std::string ReportPage(const std::vector<Remote>& remotes, const std::vector<Adv
             Decoder::Decode(train, options.settings.bit_mask, state, facts.trace);
         facts.delivered = result.deliver;
         facts.code.assign(result.code);
+        facts.stable = DecodeStable(train, options.settings.bit_mask, &facts.stable_decisions);
         WriteTrainFacts(
             o, facts, i, press.trains.size(),
             MicrosecondsBetween(first, train.Edges[0].Timestamp, train.TicksPerSecond) / 1e3, press,

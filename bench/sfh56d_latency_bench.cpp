@@ -6,40 +6,24 @@
 
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <time.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "daemon/code_router.h"
+#include "bench/sfh56d_latency.h"
 #include "daemon/linux/lircd_socket.h"
 #include "daemon/linux/run_loop.h"
 #include "daemon/pipeline_input.h"
-#include "receiver/train_assembler.h"
 #include "tools/sfh56d/replay_source.h"
 
 namespace {
 
 using namespace sfh56::daemon;
-
-int64_t MonotonicNs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
-// When each code's train ended: its last edge and the quiet limit of a long train.
-struct TrainEnds : CodeOutput {
-  void OnCode(const CodeEvent& event) override {
-    ends_ns.push_back(event.train_end_ns + sfh56::kNextWaitMs * kNsPerMs);
-  }
-  std::vector<int64_t> ends_ns;
-};
+using namespace sfh56::daemon::bench;
 
 }  // namespace
 
@@ -47,11 +31,8 @@ int main(int argc, char** argv) {
   BlockDaemonSignals();
   const std::string recordings = argc > 1 ? argv[1] : SFH_DEFAULT_RECORDINGS;
   const int presses = argc > 2 ? std::atoi(argv[2]) : 8;
-  // The first presses only: the replay runs in real time.
-  const std::string file = "/tmp/sfh56d-latency-" + std::to_string(getpid()) + ".tsv";
-  const std::string command =
-      "head -" + std::to_string(presses) + " '" + recordings + "' > '" + file + "'";
-  if (std::system(command.c_str()) != 0) return 1;
+  const std::string file = FirstPresses(recordings, presses, "sfh56d-latency");
+  if (file.empty()) return 1;
   const std::string path = "/tmp/sfh56d-latency-" + std::to_string(getpid()) + ".sock";
 
   TrainEnds ends;
@@ -91,23 +72,5 @@ int main(int argc, char** argv) {
   RunDaemon(source, input, hooks);  // closes the socket at the end
   client.join();
   std::remove(file.c_str());
-
-  if (received_ns.size() != ends.ends_ns.size() || received_ns.empty()) {
-    std::fprintf(stderr, "%zu lines read, %zu codes sent\n", received_ns.size(),
-                 ends.ends_ns.size());
-    return 1;
-  }
-  std::vector<double> latency_us;
-  for (size_t i = 0; i < received_ns.size(); ++i) {
-    latency_us.push_back(static_cast<double>(received_ns[i] - ends.ends_ns[i]) / 1000.0);
-  }
-  std::sort(latency_us.begin(), latency_us.end());
-  const auto at = [&](double q) {
-    return latency_us[static_cast<size_t>(q * (latency_us.size() - 1))];
-  };
-  std::printf(
-      "train end -> socket line, %zu codes: min %.0f us, median %.0f us, p90 %.0f us, max %.0f "
-      "us\n",
-      latency_us.size(), latency_us.front(), at(0.5), at(0.9), latency_us.back());
-  return 0;
+  return ReportLatency(received_ns, ends.ends_ns, "lines read", "socket line");
 }

@@ -8,10 +8,8 @@
 // PORT: a broker on 127.0.0.1, e.g. one started for the run with `mosquitto -p PORT`.
 
 #include <mosquitto.h>
-#include <time.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <mutex>
@@ -19,30 +17,16 @@
 #include <thread>
 #include <vector>
 
-#include "daemon/code_router.h"
+#include "bench/sfh56d_latency.h"
 #include "daemon/linux/mqtt_output.h"
 #include "daemon/linux/run_loop.h"
 #include "daemon/pipeline_input.h"
-#include "receiver/train_assembler.h"
 #include "tools/sfh56d/replay_source.h"
 
 namespace {
 
 using namespace sfh56::daemon;
-
-int64_t MonotonicNs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
-// When each code's train ended: its last edge and the quiet limit of a long train.
-struct TrainEnds : CodeOutput {
-  void OnCode(const CodeEvent& event) override {
-    ends_ns.push_back(event.train_end_ns + sfh56::kNextWaitMs * kNsPerMs);
-  }
-  std::vector<int64_t> ends_ns;
-};
+using namespace sfh56::daemon::bench;
 
 struct Arrivals {
   std::mutex mutex;
@@ -61,10 +45,8 @@ int main(int argc, char** argv) {
   const int port = std::atoi(argv[1]);
   const std::string recordings = argc > 2 ? argv[2] : SFH_DEFAULT_RECORDINGS;
   const int presses = argc > 3 ? std::atoi(argv[3]) : 8;
-  const std::string file = "/tmp/sfh56d-mqtt-latency-" + std::to_string(getpid()) + ".tsv";
-  const std::string command =
-      "head -" + std::to_string(presses) + " '" + recordings + "' > '" + file + "'";
-  if (std::system(command.c_str()) != 0) return 1;
+  const std::string file = FirstPresses(recordings, presses, "sfh56d-mqtt-latency");
+  if (file.empty()) return 1;
 
   mosquitto_lib_init();
   Arrivals arrivals;
@@ -124,21 +106,6 @@ int main(int argc, char** argv) {
   std::remove(file.c_str());
 
   std::lock_guard lock(arrivals.mutex);
-  if (arrivals.ns.size() != codes || codes == 0) {
-    std::fprintf(stderr, "%zu messages received, %zu codes sent\n", arrivals.ns.size(), codes);
-    return 1;
-  }
-  std::vector<double> latency_us;
-  for (size_t i = 0; i < codes; ++i) {
-    latency_us.push_back(static_cast<double>(arrivals.ns[i] - ends.ends_ns[i]) / 1000.0);
-  }
-  std::sort(latency_us.begin(), latency_us.end());
-  const auto at = [&](double q) {
-    return latency_us[static_cast<size_t>(q * (latency_us.size() - 1))];
-  };
-  std::printf(
-      "train end -> MQTT code message at a subscriber, %zu codes: min %.0f us, median %.0f us, "
-      "p90 %.0f us, max %.0f us\n",
-      latency_us.size(), latency_us.front(), at(0.5), at(0.9), latency_us.back());
-  return 0;
+  return ReportLatency(arrivals.ns, ends.ends_ns, "messages received",
+                       "MQTT code message at a subscriber");
 }

@@ -4,36 +4,24 @@
 #include <fcntl.h>
 #include <linux/lirc.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
-#include <stdexcept>
 
 namespace sfh56::daemon {
 namespace {
-
-int64_t MonotonicNs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
 
 constexpr size_t kSamplesPerRead = 512;
 
 }  // namespace
 
-LircSource::LircSource(std::string path)
-    : path_(std::move(path)), stop_fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-  if (stop_fd_ < 0) throw std::runtime_error("eventfd failed");
-}
+LircSource::LircSource(std::string path) : path_(std::move(path)) {}
 
 LircSource::~LircSource() {
   CloseDevice();
-  close(stop_fd_);
 }
 
 void LircSource::CloseDevice() {
@@ -43,8 +31,7 @@ void LircSource::CloseDevice() {
 
 bool LircSource::Open(std::string& error) {
   CloseDevice();
-  uint64_t stops = 0;  // a stop ended the last run, not this one
-  [[maybe_unused]] const ssize_t n = read(stop_fd_, &stops, sizeof stops);
+  stop_.Clear();  // a stop ended the last run, not this one
   // A FUSE file stands in for the device in tests: no insistence on a character device.
   fd_ = open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd_ < 0) {
@@ -98,14 +85,13 @@ Source::End LircSource::Run(PulseSink& sink, std::string& error) {
   };
   uint32_t samples[kSamplesPerRead];
   for (;;) {
-    pollfd fds[2] = {{fd_, POLLIN, 0}, {stop_fd_, POLLIN, 0}};
+    pollfd fds[2] = {{fd_, POLLIN, 0}, {stop_.fd(), POLLIN, 0}};
     if (poll(fds, 2, -1) < 0) {
       if (errno == EINTR) continue;
       return lost(std::string("poll: ") + std::strerror(errno));
     }
     if (fds[1].revents != 0) {
-      uint64_t count = 0;
-      [[maybe_unused]] const ssize_t n = read(stop_fd_, &count, sizeof count);
+      stop_.Clear();
       return End::kStopped;
     }
     if ((fds[0].revents & (POLLERR | POLLNVAL)) != 0) return lost("the device went away");
@@ -118,8 +104,7 @@ Source::End LircSource::Run(PulseSink& sink, std::string& error) {
 }
 
 void LircSource::Stop() {
-  const uint64_t one = 1;
-  [[maybe_unused]] const ssize_t n = write(stop_fd_, &one, sizeof one);
+  stop_.Signal();
 }
 
 }  // namespace sfh56::daemon

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "daemon/linux/stop_event.h"
 #include "daemon/source.h"
 
 namespace sfh56::daemon {
@@ -34,7 +35,7 @@ class LircSource : public Source {
   void CloseDevice();
   std::string path_;
   int fd_ = -1;
-  int stop_fd_ = -1;
+  StopEvent stop_;
   uint32_t timeout_us_ = 0;
   // Where the durations' clock stood when the device went away, and when that was: after
   // a reopen the clock goes on from there by the time the device was away, never back.

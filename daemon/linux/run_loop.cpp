@@ -19,6 +19,7 @@
 
 #include "daemon/linux/event_queue.h"
 #include "daemon/linux/lircd_socket.h"
+#include "daemon/linux/stop_event.h"
 
 namespace sfh56::daemon {
 namespace {
@@ -30,12 +31,6 @@ sigset_t DaemonSignals() {
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
   return set;
-}
-
-int64_t MonotonicNs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
 // The source's thread: reads, and after a device went away opens it again every

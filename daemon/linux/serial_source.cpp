@@ -16,14 +16,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "daemon/linux/stop_event.h"
+
 namespace sfh56::daemon {
 namespace {
-
-int64_t MonotonicNs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
 
 const char* PinName(SerialPin pin) {
   switch (pin) {

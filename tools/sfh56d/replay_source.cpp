@@ -3,7 +3,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -11,33 +10,16 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <stdexcept>
 
 #include "tools/ir_input.h"
 
 namespace sfh56::daemon {
-namespace {
+ReplaySource::ReplaySource(std::string path, bool fast) : path_(std::move(path)), fast_(fast) {}
 
-int64_t MonotonicNs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
-}  // namespace
-
-ReplaySource::ReplaySource(std::string path, bool fast)
-    : path_(std::move(path)), fast_(fast), stop_fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-  if (stop_fd_ < 0) throw std::runtime_error("eventfd failed");
-}
-
-ReplaySource::~ReplaySource() {
-  close(stop_fd_);
-}
+ReplaySource::~ReplaySource() = default;
 
 bool ReplaySource::Open(std::string& error) {
-  uint64_t stops = 0;  // a stop ended the last run, not this one
-  [[maybe_unused]] const ssize_t n = read(stop_fd_, &stops, sizeof stops);
+  stop_.Clear();  // a stop ended the last run, not this one
   if (path_ == "-") return true;
   const int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
@@ -53,7 +35,7 @@ bool ReplaySource::WaitUntil(int64_t at_ns) {
     const int64_t left_ns = std::max<int64_t>(0, at_ns - MonotonicNs());
     const timespec left{static_cast<time_t>(left_ns / 1000000000),
                         static_cast<long>(left_ns % 1000000000)};
-    pollfd stop{stop_fd_, POLLIN, 0};
+    pollfd stop{stop_.fd(), POLLIN, 0};
     if (ppoll(&stop, 1, &left, nullptr) > 0) return false;
     if (left_ns == 0) return true;
   }
@@ -65,7 +47,7 @@ bool ReplaySource::ReadAll(std::string& bytes) {
   bool stopped = false;
   char buffer[65536];
   for (;;) {
-    pollfd fds[2] = {{fd, POLLIN, 0}, {stop_fd_, POLLIN, 0}};
+    pollfd fds[2] = {{fd, POLLIN, 0}, {stop_.fd(), POLLIN, 0}};
     if (poll(fds, 2, -1) < 0 && errno != EINTR) break;
     if (fds[1].revents != 0) {
       stopped = true;
@@ -81,8 +63,7 @@ bool ReplaySource::ReadAll(std::string& bytes) {
 }
 
 void ReplaySource::Stop() {
-  const uint64_t one = 1;
-  [[maybe_unused]] const ssize_t n = write(stop_fd_, &one, sizeof one);
+  stop_.Signal();
 }
 
 Source::End ReplaySource::Run(PulseSink& sink, std::string&) {

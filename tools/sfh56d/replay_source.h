@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "daemon/linux/stop_event.h"
 #include "daemon/source.h"
 
 namespace sfh56::daemon {
@@ -36,7 +37,7 @@ class ReplaySource : public Source {
   std::string path_;
   bool fast_;
   bool failed_ = false;
-  int stop_fd_ = -1;
+  StopEvent stop_;
 };
 
 }  // namespace sfh56::daemon

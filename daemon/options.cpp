@@ -65,6 +65,11 @@ std::variant<DaemonOptions, int> ParseOptions(int argc, const char* const* argv,
   app.add_option("--bitmask", options.bit_mask,
                  "Keep only the last N bits of a code (0 keeps all; default 16)")
       ->check(CLI::Range(0, 99));
+  std::string decoder = "stable";
+  app.add_option("--decoder", decoder,
+                 "stable (default): one code per button under timing noise; classic: the "
+                 "plugin's codes when its \"stable codes\" box is clear")
+      ->check(CLI::IsMember({"stable", "classic"}));
   app.add_option("--service-log", options.service_log,
                  "Append every decoded train with its edge times to FILE (irdecode reads it)");
   app.add_option("--codes", options.codes, "Code map: lines CODE NAME [REMOTE]")
@@ -97,6 +102,7 @@ std::variant<DaemonOptions, int> ParseOptions(int argc, const char* const* argv,
     err << "sfh56d: " << e.what() << " (sfh56d --help lists the options)\n";
     return 2;
   }
+  options.stable_codes = decoder == "stable";
   std::string error;
   auto spec = ParseSource(source, error);
   if (!spec) {

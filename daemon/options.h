@@ -28,6 +28,7 @@ struct DaemonOptions {
   bool fast = false;  // replay as fast as possible
   int command_order = 0;
   int bit_mask = 16;
+  bool stable_codes = true;  // --decoder stable|classic
   std::string service_log;   // empty: none
   std::string codes;         // empty: no code map
   std::string lircd_socket;  // empty: no socket

@@ -11,6 +11,7 @@ PipelineInput::PipelineInput(PipelineSettings settings, TrainOutlet& outlet, Ser
     : outlet_(outlet), log_(log), pipeline_(settings_, *this, this) {
   settings_.CommandOrder = settings.command_order;
   settings_.BitMask = settings.bit_mask;
+  settings_.StableCodes = settings.stable_codes;
   settings_.ServiceMode = log != nullptr;
   settings_.PriorityLevel = kBusyPollingPriorityLevel - 1;  // a source that waits for changes
   pipeline_.StartCapture(CapturePath::kSerial);

@@ -23,6 +23,9 @@ inline constexpr int64_t kSequenceGapNs = 500 * kNsPerMs;
 struct PipelineSettings {
   int32_t command_order = 0;
   int32_t bit_mask = 16;
+  // The stable decoding by default: unlike the plugin's stored host mappings, nothing on this
+  // side depends on the classic codes.
+  bool stable_codes = true;
 };
 
 // Where decoded codes go.

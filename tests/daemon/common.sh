@@ -3,9 +3,9 @@
 set -eu
 fail() { echo "FAIL: $*" >&2; exit 1; }
 # The codes irdecode gives a file, one per line, in order (trains that deliver nothing
-# left out).
+# left out), with the daemon's default decoding unless told otherwise.
 expected_codes() {
-  "$IRDECODE" "$@" | awk -F'\t' '{ n = split($NF, c, " ");
+  "$IRDECODE" --decoder stable "$@" | awk -F'\t' '{ n = split($NF, c, " ");
     for (i = 1; i <= n; i++) if (c[i] != "-" && c[i] != "\"\"") print c[i] }'
 }
 # Waits up to $2 seconds until file $1 has at least $3 lines.

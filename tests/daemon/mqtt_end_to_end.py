@@ -98,7 +98,7 @@ def on(topic, messages):
 
 
 def expected_codes(irdecode, recording):
-    out = subprocess.run([irdecode, "--tsv", recording], capture_output=True, text=True,
+    out = subprocess.run([irdecode, "--decoder", "stable", "--tsv", recording], capture_output=True, text=True,
                          check=True).stdout
     return [c for line in out.splitlines() for c in line.split("\t")[-1].split(" ")
             if c not in ("-", '""', "")]

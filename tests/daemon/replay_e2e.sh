@@ -13,6 +13,10 @@ for file in corpus_sample.tsv toggle_remote.ir biphase_remote.mode2 serial_remot
       fail "$file, bitmask $mask: codes differ from irdecode's"
   done
 done
+# The classic decoding on request: the plugin's codes.
+expected_codes --decoder classic "$DATA/corpus_sample.tsv" > "$WORK/expected"
+"$SFH56D" --source "replay:$DATA/corpus_sample.tsv" --fast --decoder classic 2>"$WORK/err" |
+  awk '{ print $1 }' | cmp -s "$WORK/expected" - || fail "--decoder classic: codes differ"
 # The frames of one press count up as repeats; the next press starts again at 00.
 head -6 "$WORK/lines" | awk '{ printf "%s ", $2 }' | grep -qx '00 01 02 03 04 00 ' ||
   fail "repeats not counted: $(head -6 "$WORK/lines")"

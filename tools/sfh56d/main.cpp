@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
   const std::unique_ptr<Source> source = MakeSource(options);
   if (!source->Open(error)) return Fail(error);
 
-  const PipelineSettings settings{options.command_order, options.bit_mask};
+  const PipelineSettings settings{options.command_order, options.bit_mask, options.stable_codes};
   if (options.learn) {
     return RunLearn(*source, settings, options.learn_file, std::cin, std::cout);
   }

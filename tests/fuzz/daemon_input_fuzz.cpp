@@ -14,7 +14,8 @@
 namespace {
 
 struct Checked : sfh56::daemon::TrainOutlet {
-  void OnTrainCode(std::string_view code, int64_t first_ns, int64_t last_ns) override {
+  void OnTrainCode(std::string_view code, int64_t first_ns, int64_t last_ns,
+                   bool /*shift_coded*/) override {
     if (code.empty() || last_ns < first_ns) abort();
     for (char c : code) {
       if (!std::isxdigit(static_cast<unsigned char>(c))) abort();

@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -141,7 +142,10 @@ int RunDaemon(Source& source, TrainInput& input, const RunHooks& hooks) {
     // now is then in the queue or not yet stamped (and later than now), unless the source
     // said it holds one.
     const int64_t now_ns = MonotonicNs();
-    const int64_t quiet_until_ns = std::min(now_ns, queue.NoChangeBeforeNs() - 1);
+    const int64_t held_from_ns = queue.NoChangeBeforeNs();
+    const int64_t quiet_until_ns =
+        std::min(now_ns, held_from_ns == std::numeric_limits<int64_t>::min() ? held_from_ns
+                                                                             : held_from_ns - 1);
     // Drained whatever poll said: changes may have come since it returned.
     ended = queue.DrainInto(input);
     if (!own_clock) input.Quiet(quiet_until_ns);

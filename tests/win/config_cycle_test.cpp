@@ -319,6 +319,7 @@ TEST_F(ConfigCycleEndToEnd, OkStoresTheDialogsValuesAndTheRestartedCaptureUsesTh
       {"AllowRing0", REG_BINARY, {0}},  {"BitMask", REG_BINARY, {8, 0, 0, 0}},
       {"ComName", REG_SZ, Text("USB")}, {"CommandOrder", REG_BINARY, {0, 0, 0, 0}},
       {"InputSignal", REG_BINARY, {1}}, {"PriorityLevel", REG_BINARY, {7}},
+      {"StableCodes", REG_BINARY, {0}},
   };
   EXPECT_EQ(Stored(HKEY_LOCAL_MACHINE), expected) << "no value for the service switch";
   EXPECT_TRUE(Stored(HKEY_CURRENT_USER).empty());
@@ -391,6 +392,7 @@ TEST_F(ConfigCycleEndToEnd, OlderHostTranslatesAndTheEmulatorAnswersTheDialog) {
       {"AllowRing0", REG_BINARY, {0}},  {"BitMask", REG_BINARY, {16, 0, 0, 0}},
       {"ComName", REG_SZ, Text("USB")}, {"CommandOrder", REG_BINARY, {0, 0, 0, 0}},
       {"InputSignal", REG_BINARY, {1}}, {"PriorityLevel", REG_BINARY, {7}},
+      {"StableCodes", REG_BINARY, {0}},
   };
   EXPECT_EQ(Stored(HKEY_CURRENT_USER), confirmed);
   EXPECT_EQ(RunsStarted(Calls()), 1u);

@@ -201,8 +201,8 @@ class Decoder {
                              DecodeTrace& trace);
 };
 
-// What Decoder::Decode does with a decode, for a decode made otherwise (the stable
-// decoding): a full decode's code kept in state, the log's head before the delivery to
+// What happens to a decode, whichever decoding made it (Decoder::Decode's, the train
+// pipeline's): a full decode's code kept in state, the log's head before the delivery to
 // sink and its code line after it; a repeat frame delivers the code in state.
 DecodeResult HandOnDecode(const DecodedTrain& decoded, const PulseTrain& train, DecoderState& state,
                           ServiceLogSink* log = nullptr, CodeSink* sink = nullptr);

@@ -250,11 +250,6 @@ DecodedTrain DecodeStable(const PulseTrain& train, int32_t bit_mask, StableDecis
   return result;
 }
 
-DecodeResult StableDecoder::Decode(const PulseTrain& train, int32_t bit_mask, DecoderState& state,
-                                   ServiceLogSink* log, CodeSink* sink) {
-  return HandOnDecode(DecodeStable(train, bit_mask), train, state, log, sink);
-}
-
 DecodedTrain DecodeWith(Decoding decoding, const PulseTrain& train, int32_t bit_mask) {
   return decoding == Decoding::kStable ? DecodeStable(train, bit_mask)
                                        : DecodePulseTrain(train, bit_mask);

@@ -47,12 +47,4 @@ enum class Decoding : uint8_t { kClassic, kStable };
 // Decodes one train with the decoding chosen: DecodePulseTrain or DecodeStable.
 DecodedTrain DecodeWith(Decoding decoding, const PulseTrain& train, int32_t bit_mask);
 
-// DecodeStable under Decoder::Decode's contract (state keeps the last code for repeat
-// frames, the log's head before delivery, the code line after it).
-class StableDecoder {
- public:
-  static DecodeResult Decode(const PulseTrain& train, int32_t bit_mask, DecoderState& state,
-                             ServiceLogSink* log = nullptr, CodeSink* sink = nullptr);
-};
-
 }  // namespace sfh56

@@ -62,21 +62,14 @@ TrainAction TrainPipeline::FinishTrain() {
 void TrainPipeline::Decode() {
   const DecodedTrain decoded = DecodeWith(
       settings_.StableCodes ? Decoding::kStable : Decoding::kClassic, train_, settings_.BitMask);
-  switch (decoded.outcome) {
-    case DecodedTrain::Outcome::kIgnored:
-      return;
-    case DecodedTrain::Outcome::kRepeat:
-      outlet_.Deliver(last_code_.Code(), decoded);
-      return;
-    case DecodedTrain::Outcome::kFull:
-      break;
-  }
-  // The log's head before the delivery, its code line after it.
-  const bool logging = settings_.ServiceMode && log_ != nullptr &&
-                       log_->OpenAndWriteHead(train_, decoded.interval_count + 1);
-  last_code_.Remember(decoded);
-  outlet_.Deliver(last_code_.Code(), decoded);
-  if (logging) log_->WriteCodeLineAndClose(last_code_.Code(), decoded.shift_coded);
+  // The outlet hears each code with the decoder's account of the train.
+  struct ToOutlet final : CodeSink {
+    ToOutlet(CodeOutlet& to, const DecodedTrain& of) : outlet(to), decoded(of) {}
+    void Deliver(std::string_view code) override { outlet.Deliver(code, decoded); }
+    CodeOutlet& outlet;
+    const DecodedTrain& decoded;
+  } to_outlet(outlet_, decoded);
+  HandOnDecode(decoded, train_, last_code_, settings_.ServiceMode ? log_ : nullptr, &to_outlet);
 }
 
 // --- Durations -------------------------------------------------------------------------

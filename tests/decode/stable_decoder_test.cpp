@@ -154,16 +154,19 @@ TEST(StableDecoding, FirstMarkEitherSideOfTheLeaderLimitGivesOneCode) {
 
 TEST(StableDecoding, ReceiverEntryFollowsTheClassicContract) {
   DecoderState state;
+  const auto decode = [&state](const PulseTrain& train) {
+    return HandOnDecode(DecodeStable(train, 16), train, state);
+  };
   const PulseTrain frame = Train(kCases[0].signal);
-  const DecodeResult full = StableDecoder::Decode(frame, 16, state);
+  const DecodeResult full = decode(frame);
   EXPECT_TRUE(full.deliver && full.full_decode);
   EXPECT_EQ(full.code, std::string(DecodeStable(frame, 16).Code()));
   const std::string code(full.code);
   // A repeat frame re-sends the last code; a short train delivers nothing.
-  const DecodeResult repeat = StableDecoder::Decode(Train("+9000 -2250 +560"), 16, state);
+  const DecodeResult repeat = decode(Train("+9000 -2250 +560"));
   EXPECT_TRUE(repeat.deliver && !repeat.full_decode);
   EXPECT_EQ(repeat.code, code);
-  EXPECT_FALSE(StableDecoder::Decode(Train("x5 +560 -560"), 16, state).deliver);
+  EXPECT_FALSE(decode(Train("x5 +560 -560")).deliver);
   EXPECT_EQ(state.Code(), code);
 }
 

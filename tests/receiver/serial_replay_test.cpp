@@ -175,8 +175,8 @@ TEST(SerialReplay, StableCodesSettingChoosesTheDecodingOfEveryDeliveredCode) {
     for (const PulseTrain& train : trains) {
       pipeline.Train() = train;
       pipeline.FinishTrain();
-      const DecodeResult decoded =
-          stable ? StableDecoder::Decode(train, 16, state) : Decoder::Decode(train, 16, state);
+      const DecodeResult decoded = stable ? HandOnDecode(DecodeStable(train, 16), train, state)
+                                          : Decoder::Decode(train, 16, state);
       if (decoded.deliver) expected.emplace_back(decoded.code);
     }
     EXPECT_EQ(host.Codes(), expected) << (stable ? "stable" : "classic");

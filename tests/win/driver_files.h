@@ -50,10 +50,45 @@ inline void WriteFileBytes(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-// Removes what an install leaves: the files (read-only or not) and the service key.
-// A driver file may stay in use a moment after its service stopped (the system's device
-// host lets go of it when it gets round to it), so each file is retried for a while.
+// Waits (at most about ten seconds) for a service to reach a state.
+inline bool ReachesState(SC_HANDLE service, DWORD state) {
+  SERVICE_STATUS status{};
+  for (int i = 0; i < 200; ++i) {
+    if (QueryServiceStatus(service, &status) && status.dwCurrentState == state) return true;
+    Sleep(50);
+  }
+  return false;
+}
+
+// The kernel driver's own check service, made over the installed file.
+inline constexpr char kDriverCheckService[] = "SfhKernelDriverCheck";
+
+// Stops and deletes the services that run the driver file, where the service manager
+// knows them. An install an interrupted run left behind is started when the Wine session
+// next boots (its service starts automatically), and the device host then keeps the
+// driver file open, so no install could replace it and no removal delete it.
+inline void StopDriverServices() {
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  if (manager == nullptr) return;
+  for (const char* name : {"TVICHW32", kDriverCheckService}) {
+    SC_HANDLE service = OpenServiceA(manager, name, SERVICE_ALL_ACCESS);
+    if (service == nullptr) continue;
+    SERVICE_STATUS status{};
+    if (ControlService(service, SERVICE_CONTROL_STOP, &status)) {
+      ReachesState(service, SERVICE_STOPPED);
+    }
+    DeleteService(service);
+    CloseServiceHandle(service);
+  }
+  CloseServiceHandle(manager);
+}
+
+// Removes what an install leaves: the running services, the files (read-only or not) and
+// the service key. A driver file may stay in use a moment after its service stopped (the
+// system's device host lets go of it when it gets round to it), so each file is retried
+// for a while.
 inline void RemoveDriverInstallation() {
+  StopDriverServices();
   for (const std::string& path : {LibraryPath(), NtDriverPath()}) {
     for (int waited_ms = 0; FileExists(path) && waited_ms < 30000; waited_ms += 50) {
       SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);

@@ -290,16 +290,6 @@ TEST_F(DriverWinTest, TheRoutineRunsThroughTheTestLibraryAndAFaultInsideGivesAnE
   EXPECT_EQ(RunProgram(std::string("reg.exe delete \"") + kTestEnumerator + "\" /f"), 0u);
 }
 
-// Waits (at most about ten seconds) for a service to reach a state.
-bool ReachesState(SC_HANDLE service, DWORD state) {
-  SERVICE_STATUS status{};
-  for (int i = 0; i < 200; ++i) {
-    if (QueryServiceStatus(service, &status) && status.dwCurrentState == state) return true;
-    Sleep(50);
-  }
-  return false;
-}
-
 TEST_F(DriverWinTest, TheKernelDriverStartsAndStopsAsAService) {
   InstallDriverFiles(win32_.platform());
   ASSERT_TRUE(FileExists(NtDriverPath()));
@@ -307,14 +297,10 @@ TEST_F(DriverWinTest, TheKernelDriverStartsAndStopsAsAService) {
   ASSERT_NE(manager, nullptr);
   // A service of the test's own over the installed file: the installer's automatic-start
   // service would only be started at the next boot.
-  constexpr char kName[] = "SfhKernelDriverCheck";
-  if (SC_HANDLE old = OpenServiceA(manager, kName, SERVICE_ALL_ACCESS)) {
-    DeleteService(old);
-    CloseServiceHandle(old);
-  }
-  SC_HANDLE service = CreateServiceA(
-      manager, kName, kName, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START,
-      SERVICE_ERROR_NORMAL, NtDriverPath().c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
+  SC_HANDLE service =
+      CreateServiceA(manager, kDriverCheckService, kDriverCheckService, SERVICE_ALL_ACCESS,
+                     SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                     NtDriverPath().c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
   ASSERT_NE(service, nullptr) << GetLastError();
   EXPECT_TRUE(StartServiceA(service, 0, nullptr)) << GetLastError();
   EXPECT_TRUE(ReachesState(service, SERVICE_RUNNING)) << "the driver's entry succeeded";

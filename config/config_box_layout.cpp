@@ -9,6 +9,12 @@ using K = ControlKind;
 
 // Tab order counts within each parent: Panel1 and the dialog's own controls, then the
 // controls on Panel1.
+//
+// The advanced part's bottom row is the buttons' row: "stable codes" at the left, its
+// caption given the room of the labels above (79 pixels beside the box), then the gap
+// between OK and About HW (15), then Defaults, 2 pixels from the edge. That makes the part
+// wider than its upper rows need; 130 pixels high, it has no room for the check box in a
+// row of its own.
 constexpr std::array<ControlPlacement, kConfigControlCount> kPlacements{{
     {C::Panel1, K::kPanel, false, {0, 0, 160, 97}, 0},
     {C::COMLabel, K::kLabel, true, {10, 11, 71, 13}, -1},
@@ -27,8 +33,8 @@ constexpr std::array<ControlPlacement, kConfigControlCount> kPlacements{{
     {C::AllowRing0CheckBox, K::kCheckBox, false, {170, 53, 111, 17}, 4},
     {C::PriorityLabel, K::kLabel, false, {170, 75, 79, 13}, -1},
     {C::PrioritySpinEdit, K::kSpinEdit, false, {248, 71, 35, 22}, 5},
-    {C::LoadDefaultButton, K::kButton, false, {247, 100, 51, 25}, 6},
-    {C::StableCodesCheckBox, K::kCheckBox, false, {170, 104, 76, 17}, 8},
+    {C::LoadDefaultButton, K::kButton, false, {282, 100, 51, 25}, 6},
+    {C::StableCodesCheckBox, K::kCheckBox, false, {170, 104, 97, 17}, 8},
 }};
 
 }  // namespace

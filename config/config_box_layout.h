@@ -59,7 +59,7 @@ std::optional<ConfigControl> LabelledControl(ConfigControl label);
 
 inline constexpr int kClientHeight = 130;
 inline constexpr int kBasicClientWidth = 160;
-inline constexpr int kAdvancedClientWidth = 300;
+inline constexpr int kAdvancedClientWidth = 335;
 inline constexpr int kBasicLayout = 0;  // AdvancedButton's tag
 inline constexpr int kAdvancedLayout = 1;
 

@@ -164,8 +164,8 @@ TEST_F(ConfigBoxLogicTest, LayoutToggleKeepsTheCaptionsArrowsAndTheSizeFixed) {
   EXPECT_EQ(logic.LayoutTag(), kAdvancedLayout);
   EXPECT_EQ(logic.ClientWidth(), kAdvancedClientWidth);
   EXPECT_EQ(logic.AdvancedCaption(), "Advanced <<");
-  EXPECT_EQ(Resize(logic, {kBasicClientWidth, kClientHeight}), (Size{306, 155}));
-  EXPECT_EQ(logic.FormCanResize({100, 50}, {94, 25}), (Size{306, 155}));
+  EXPECT_EQ(Resize(logic, {kBasicClientWidth, kClientHeight}), (Size{341, 155}));
+  EXPECT_EQ(logic.FormCanResize({100, 50}, {94, 25}), (Size{341, 155}));
   logic.AdvancedButtonClick();
   EXPECT_EQ(logic.ClientWidth(), kBasicClientWidth);
   EXPECT_EQ(logic.AdvancedCaption(), "Advanced >>");

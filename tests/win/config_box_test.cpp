@@ -278,6 +278,11 @@ void CheckFrameFontAndPlaces(const DialogDriver& d) {
   GetTextFaceA(dc, sizeof face, face);
   TEXTMETRICA metrics{};
   GetTextMetricsA(dc, &metrics);
+  SIZE stable{};  // "stable codes" beside its box: the box, half a digit, the text, the focus frame
+  GetTextExtentPoint32A(dc, "stable codes", 12, &stable);
+  const Rect box = Placement(C::StableCodesCheckBox).rect;
+  EXPECT_LE(GetSystemMetrics(SM_CXMENUCHECK) + 3 + stable.cx + 2, box.width);
+  EXPECT_GE(Placement(C::LoadDefaultButton).rect.left, box.left + box.width + 15);  // buttons' gap
   SelectObject(dc, old);
   ReleaseDC(combo, dc);
   EXPECT_STREQ(face, "MS Sans Serif");
@@ -344,13 +349,13 @@ void CheckLayoutAndSize(const DialogDriver& d) {
   EXPECT_EQ(ClientSize(dialog).cy, 130);
 
   SendMessageA(d.Control(C::AdvancedButton), BM_CLICK, 0, 0);
-  EXPECT_EQ(ClientSize(dialog).cx, 300);
+  EXPECT_EQ(ClientSize(dialog).cx, 335);
   EXPECT_EQ(ClientSize(dialog).cy, 130);
   EXPECT_EQ(TextOf(d.Control(C::AdvancedButton)), "Advanced <<");
   RECT place;
   GetWindowRect(dialog, &place);
   MoveWindow(dialog, place.left, place.top, 100, 60, TRUE);
-  EXPECT_EQ(ClientSize(dialog).cx, 300);
+  EXPECT_EQ(ClientSize(dialog).cx, 335);
   EXPECT_EQ(ClientSize(dialog).cy, 130);
   const std::vector<C> advanced = {
       C::COMComboBox,      C::InputSignalComboBox, C::AdvancedButton,       C::ServiceCheckBox,

@@ -88,7 +88,10 @@ TrainAction TrainPipeline::PushDuration(bool mark, double microseconds) {
 }
 
 TrainAction TrainPipeline::PushTimeout() {
-  TrainAction action = Change(line_status_ == 0 ? kIdleStatus : 0u, now_us_);
+  // The device times out on a quiet line: a mark still held ends now; a space held
+  // already is no change, time passes only (a flip would start a train of its own and
+  // take the next train's first edge).
+  TrainAction action = Change(kIdleStatus, now_us_);
   if (state_ == DurationState::kInTrain) {
     const double end_us = QuietReferenceUs() + QuietLimitUs();
     action = Worse(action, EndDurationTrain(end_us));

@@ -15,8 +15,8 @@
 //   durations   a device that reports durations (a kernel IR device's pulses and spaces,
 //               a recording): PushDuration(mark, microseconds) for each level held, in
 //               order, and PushTimeout() when the device reports that the line has been
-//               quiet (a time-out): the last duration then ends with a change of level,
-//               the open train is finished and time moves on past its quiet time and the
+//               quiet (a time-out): a mark still held then ends (a space goes on, no
+//               change), the open train is finished and time moves on past its quiet time and the
 //               drain, so the next duration starts a new train. Push the time-out in place
 //               of the space that ends a train; a later space is the pause between trains
 //               (it tells the sequence time-out how long the pause was). Train ends that

@@ -50,6 +50,7 @@ TEST(TrainPipeline, DurationsAndTimeOutsGiveEachCodeWhenItsTrainEnds) {
       {"a time-out ends the train at once", 0, Frame() + " =- T =48B7"},
       {"a long space ends it as soon as it is pushed", 0, Frame() + " -40000 =48B7"},
       {"a short space does not", 0, Frame() + " -12000 =- T =48B7"},
+      {"a time-out after a space is no train", 2, Frame() + " -40000 T " + Frame() + " T =48B7"},
       {"a repeat frame after a pause re-sends the code", 0,
        Frame() + " T -100000 " + kRepeat + " T =48B7,48B7"},
       {"a repeat frame before any code sends the empty code", 0, kRepeat + " T =\"\""},

@@ -451,10 +451,7 @@ DecodeResult HandOnDecode(const DecodedTrain& decoded, const PulseTrain& train, 
 DecodeResult Decoder::Decode(const PulseTrain& train, int32_t bit_mask, DecoderState& state,
                              DecodeTrace& trace) {
   trace = DecodePulseTrain(train, bit_mask);
-  if (trace.outcome == DecodedTrain::Outcome::kIgnored) return {};
-  if (trace.outcome == DecodedTrain::Outcome::kRepeat) return {true, state.Code(), false, false};
-  state.Remember(trace);
-  return {true, state.Code(), true, trace.shift_coded};
+  return HandOnDecode(trace, train, state);
 }
 
 }  // namespace sfh56

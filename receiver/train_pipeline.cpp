@@ -151,9 +151,7 @@ double TrainPipeline::QuietLimitUs() const {
 TrainAction TrainPipeline::EndDurationTrain(double end_us) {
   state_ = DurationState::kDraining;
   drain_until_us_ = end_us;
-  train_.LastEdgeIndex = line_.Count() - 1;
-  if (line_.Count() > 0) sequence_.EdgeRecorded(line_.LastEdgeTicks());
-  return FinishTrain();
+  return EndTrain();
 }
 
 int64_t TrainPipeline::TicksAt(double time_us) const {

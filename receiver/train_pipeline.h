@@ -85,7 +85,6 @@ class TrainPipeline {
   void StartCapture(CapturePath path, int64_t start_ticks = 0);
   // The rate of the source's timestamps (durations: of the ticks they become).
   void SetTicksPerSecond(double ticks_per_second) { train_.TicksPerSecond = ticks_per_second; }
-  double TicksPerSecond() const { return train_.TicksPerSecond; }
 
   // --- Durations ----------------------------------------------------------------------
   // The line changes to mark (pin clear) or space (pin set, idle) now and holds that level

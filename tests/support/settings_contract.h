@@ -344,8 +344,9 @@ TYPED_TEST_P(SettingsContract, GarbageValuesOfAnyTypeAndLengthLoadSafely) {
   std::mt19937 random(seed);
   std::printf("garbage registry values, seed %u\n", static_cast<unsigned>(seed));
   SCOPED_TRACE("seed " + std::to_string(seed));
-  const char* const names[] = {"ComName",       "InputSignal", "CommandOrder", "BitMask",
-                               "PriorityLevel", "AllowRing0",  "ServiceMode",  "comname"};
+  const char* const names[] = {"ComName",     "InputSignal",   "CommandOrder",
+                               "BitMask",     "PriorityLevel", "AllowRing0",
+                               "StableCodes", "ServiceMode",   "comname"};
   for (int round = 0; round < TypeParam::kGarbageRounds; ++round) {
     this->factory.DeleteKey(this->kUser);
     for (const char* name : names) {

@@ -20,7 +20,7 @@ namespace {
 
 using C = ConfigControl;
 
-TEST(ConfigBoxTexts, TranslatesThirtyFiveTextsInOrderAndBuildsShortAndLongHints) {
+TEST(ConfigBoxTexts, TranslatesEveryTextInOrderAndBuildsShortAndLongHints) {
   std::vector<std::string> asked;
   const ConfigBoxTexts texts = TranslateConfigBoxTexts([&](const std::string& text) {
     asked.push_back(text);

@@ -238,7 +238,7 @@ int RunIrdecode(const std::vector<std::string>& args, std::istream& in, std::ost
     const size_t slash = input_name.find_last_of("/\\");
     const report::ReportRequest request{
         slash == std::string::npos ? input_name : input_name.substr(slash + 1), options.bit_mask,
-        options.report_path, options.advise};
+        options.report_path, options.advise, options.decoding};
     const int status = report::RunReport(input, request, out, err);
     return status != kExitOk ? status : input.errors.empty() ? kExitOk : kExitBadInput;
   }

@@ -317,7 +317,7 @@ Advice AdviseNamed(const Remote& remote, const RemoteCodes& codes, Settings curr
   auto best_key = key(current, advice.current_score);
   for (int32_t order = 0; order <= kMaxCommandOrder; ++order) {
     for (int32_t mask = 0; mask <= kMaxBitMask; ++mask) {
-      const Settings s{mask, order};
+      const Settings s{mask, order, current.decoding};
       const Score score = evaluator.Evaluate(s, nullptr);
       const auto k = key(s, score);
       if (k < best_key) {
@@ -557,7 +557,7 @@ Advice AdviseUnnamed(const Remote& remote, const RemoteCodes& codes, Settings cu
     Settings best = advice.suggested;
     int best_count = unsteady(best);
     for (int32_t order = 0; order <= kMaxCommandOrder; ++order) {
-      const Settings s{advice.suggested.bit_mask, order};
+      const Settings s{advice.suggested.bit_mask, order, current.decoding};
       const int count = unsteady(s);
       if (count < best_count) {
         best = s;
@@ -719,7 +719,8 @@ Advice Advise(const Remote& remote, const RemoteCodes& codes, Settings current) 
   current.command_order = std::clamp(current.command_order, 0, kMaxCommandOrder);
   if (!remote.named) return AdviseUnnamed(remote, codes, current);
   Advice advice = AdviseNamed(remote, codes, current);
-  if (advice.verdict != Advice::Verdict::kNothingNeeded &&
+  // Only the classic decoding has the stable codes to offer as a way out.
+  if (current.decoding == Decoding::kClassic && advice.verdict != Advice::Verdict::kNothingNeeded &&
       advice.verdict != Advice::Verdict::kNothingDecoded) {
     AdviseStableCodes(remote, codes, current, advice.sentences);
   }

@@ -199,10 +199,11 @@ int Run(const Options& o) {
   }
   int skipped = 0;
   std::vector<replay::Recording> all = replay::ReadRecordings(in, &skipped);
+  // --sample N: N recordings spread evenly over the whole file.
+  const size_t picked =
+      o.sample > 0 ? std::min(static_cast<size_t>(o.sample), all.size()) : all.size();
   std::vector<const replay::Recording*> recordings;
-  const size_t every =
-      o.sample > 0 && static_cast<size_t>(o.sample) < all.size() ? all.size() / o.sample : 1;
-  for (size_t i = 0; i < all.size(); i += every) recordings.push_back(&all[i]);
+  for (size_t k = 0; k < picked; ++k) recordings.push_back(&all[k * all.size() / picked]);
   if (recordings.empty()) {
     std::cerr << "irnoise: no recordings in " << o.file << "\n";
     return 2;

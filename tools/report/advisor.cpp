@@ -612,8 +612,6 @@ int CodeTable::Intern(const std::string& text) {
 
 RemoteCodes DecodeAtEveryBitMask(const Remote& remote, Decoding decoding) {
   RemoteCodes out;
-  DecoderState state;
-  DecodeTrace trace;
   char text[kCodeBufferBytes];
   for (const Press& press : remote.presses) {
     std::vector<TrainCodes>& trains = out.presses.emplace_back();
@@ -630,11 +628,7 @@ RemoteCodes DecodeAtEveryBitMask(const Remote& remote, Decoding decoding) {
       // The sequence time-out: half the tick frequency, in whole ticks.
       t.sequence_gap_ticks = SequenceGapTicksFor(static_cast<int64_t>(train.TicksPerSecond));
       // One decode; the code at every BitMask follows from its bits as the decoder writes it.
-      if (decoding == Decoding::kStable) {
-        trace = DecodeStable(train, 0);
-      } else {
-        Decoder::Decode(train, 0, state, trace);
-      }
+      const DecodedTrain trace = DecodeWith(decoding, train, 0);
       if (trace.outcome == DecodeTrace::Outcome::kIgnored) continue;
       if (trace.outcome == DecodeTrace::Outcome::kRepeat) {
         t.kind = TrainCodes::Kind::kRepeat;

@@ -1,7 +1,8 @@
 // C arrays that microcontroller IR libraries print for a raw capture:
 // "uint16_t rawData[67] = {9000, 4500, 560, ...};  // Protocol=NEC ..." — marks and spaces
 // in microseconds, alternating from a mark, possibly over several lines, with comments,
-// several arrays in a file, each named by its variable.
+// several arrays in a file or on a line, each named by its variable. Only arrays of 16-bit,
+// 32-bit or int elements hold microseconds; a byte array is reported, not read.
 
 #include <optional>
 

@@ -105,6 +105,7 @@ struct Advice {
   std::vector<RunSummary> runs;
 };
 
+// codes: the remote decoded with current.decoding.
 Advice Advise(const Remote& remote, const RemoteCodes& codes, Settings current);
 inline Advice Advise(const Remote& remote, Settings current) {
   return Advise(remote, DecodeAtEveryBitMask(remote, current.decoding), current);

@@ -1,7 +1,8 @@
 // C arrays that microcontroller IR libraries print for a raw capture:
 // "uint16_t rawData[67] = {9000, 4500, 560, ...};  // Protocol=NEC ..." — marks and spaces
 // in microseconds, alternating from a mark, possibly over several lines, with comments,
-// several arrays in a file, each named by its variable.
+// several arrays in a file or on a line, each named by its variable. Only arrays of 16-bit,
+// 32-bit or int elements hold microseconds; a byte array is reported, not read.
 
 #include <optional>
 
@@ -20,9 +21,20 @@ struct ArrayHead {
   std::string name;
   std::optional<size_t> declared;  // the N of name[N]
   size_t values_at = 0;            // where the values start, after the brace
+  std::string type;                // the element type's last word; empty when none is given
 };
 
-// "... name[N] = {" or "... name[] = {".
+// Durations in microseconds fit 16-bit, 32-bit or int elements; a byte array holds
+// something else (tick counts, packed data) and is not read as durations.
+bool IsDurationType(std::string_view type) {
+  for (std::string_view t :
+       {"", "uint16_t", "int16_t", "uint32_t", "int32_t", "int", "unsigned", "short", "long"}) {
+    if (type == t) return true;
+  }
+  return false;
+}
+
+// "... type name[N] = {" or "... type name[] = {".
 std::optional<ArrayHead> ParseHead(std::string_view line) {
   const size_t open = line.find('[');
   if (open == std::string_view::npos || open == 0 || !IsNameChar(line[open - 1])) return {};
@@ -33,7 +45,13 @@ std::optional<ArrayHead> ParseHead(std::string_view line) {
   if (close == std::string_view::npos || brace == std::string_view::npos || brace < close)
     return {};
   if (Trim(line.substr(close + 1, brace - close - 1)) != "=") return {};
-  ArrayHead head{std::string(line.substr(start, open - start)), std::nullopt, brace + 1};
+  // The element type: the word before the name ("char *name[]" is no array of numbers).
+  const std::string_view before = Trim(line.substr(0, start));
+  size_t type_start = before.size();
+  while (type_start > 0 && IsNameChar(before[type_start - 1])) --type_start;
+  if (!before.empty() && type_start == before.size()) return {};
+  ArrayHead head{std::string(line.substr(start, open - start)), std::nullopt, brace + 1,
+                 std::string(before.substr(type_start))};
   const std::string_view size = Trim(line.substr(open + 1, close - open - 1));
   size_t n = 0;
   if (!size.empty()) {
@@ -50,18 +68,20 @@ class ArrayReader {
   void Line(int number, std::string_view line) {
     const std::string code = WithoutComments(line);
     std::string_view rest = code;
-    if (!open_) {
-      const std::optional<ArrayHead> head = ParseHead(rest);
-      if (!head.has_value()) return;
-      head_ = *head;
-      open_ = true;
-      bad_ = false;
-      recording_ = Recording{head_.name, {}, number};
-      rest.remove_prefix(head_.values_at);
+    // A line may close one array and open the next.
+    while (true) {
+      if (!open_) {
+        const std::optional<ArrayHead> head = ParseHead(rest);
+        if (!head.has_value()) return;
+        Open(number, *head);
+        rest.remove_prefix(head_.values_at);
+      }
+      const size_t brace = rest.find('}');
+      if (!bad_) Values(number, rest.substr(0, brace));
+      if (brace == std::string_view::npos) return;
+      Close(number);
+      rest.remove_prefix(brace + 1);
     }
-    const size_t brace = rest.find('}');
-    if (!bad_) Values(number, rest.substr(0, brace));
-    if (brace != std::string_view::npos) Close(number);
   }
 
   void End() {
@@ -92,6 +112,19 @@ class ArrayReader {
       }
     }
     return code;
+  }
+
+  void Open(int number, const ArrayHead& head) {
+    head_ = head;
+    open_ = true;
+    bad_ = false;
+    recording_ = Recording{head_.name, {}, number};
+    if (!IsDurationType(head_.type)) {
+      out_.errors.push_back({number, head_.name + ": its elements are " + head_.type +
+                                         ", not the 16-bit, 32-bit or int microseconds of a "
+                                         "raw capture"});
+      bad_ = true;
+    }
   }
 
   void Values(int number, std::string_view values) {
@@ -136,7 +169,7 @@ class ArrayReader {
 }  // namespace
 
 bool IsRawArrayLine(std::string_view line) {
-  return ParseHead(line).has_value();
+  return ParseHead(line.substr(0, line.find("//"))).has_value();
 }
 
 ParsedInput ReadRawArray(std::string_view body, const ReadOptions& /*options*/) {

@@ -150,10 +150,6 @@ std::optional<int> ParseArgs(const std::vector<std::string>& args, Options& opti
   return std::nullopt;
 }
 
-std::string ShowCode(const TrainCode& code) {
-  return JoinCodes({code});
-}
-
 // Service log: each record decoded again, beside the code the log recorded.
 int PrintLogReplay(const ParsedInput& input, const Options& options, ServiceLogSink* log,
                    std::ostream& out, std::ostream& err) {
@@ -164,7 +160,7 @@ int PrintLogReplay(const ParsedInput& input, const Options& options, ServiceLogS
   for (const CapturedTrain& record : input.trains) {
     bool shift_coded = false;
     const TrainCode code = decoder.DecodeTrain(record.train, &shift_coded);
-    out << record.name << "\t" << ShowCode(code);
+    out << record.name << "\t" << JoinCodes({code});
     if (!record.logged.has_value()) {
       out << "\tnot logged\n";
       continue;
@@ -238,7 +234,7 @@ int RunIrdecode(const std::vector<std::string>& args, std::istream& in, std::ost
     const size_t slash = input_name.find_last_of("/\\");
     const report::ReportRequest request{
         slash == std::string::npos ? input_name : input_name.substr(slash + 1), options.bit_mask,
-        options.report_path, options.advise};
+        options.report_path, options.advise, options.decoding};
     const int status = report::RunReport(input, request, out, err);
     return status != kExitOk ? status : input.errors.empty() ? kExitOk : kExitBadInput;
   }

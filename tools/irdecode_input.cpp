@@ -1,7 +1,5 @@
 #include "tools/irdecode_input.h"
 
-#include <cmath>
-
 #include "tools/replay/durations.h"
 
 namespace sfh56::tools {
@@ -29,17 +27,7 @@ TrainDecoder::TrainDecoder(int32_t bit_mask, ServiceLogSink* log, Decoding decod
 
 std::vector<TrainCode> TrainDecoder::DecodeRecording(const Recording& recording) {
   codes_.clear();
-  for (double us : recording.durations_us) {
-    if (!(us >= 0.0) || !std::isfinite(us)) return {};
-  }
-  pipeline_.StartCapture(CapturePath::kSerial);
-  pipeline_.SetTicksPerSecond(kReplayTicksPerSecond);
-  bool mark = true;
-  for (double us : recording.durations_us) {
-    pipeline_.PushDuration(mark, us);
-    mark = !mark;
-  }
-  pipeline_.PushTimeout();
+  if (!PlayDurations(pipeline_, recording.durations_us, kReplayTicksPerSecond)) return {};
   return std::move(codes_);
 }
 

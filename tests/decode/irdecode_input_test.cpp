@@ -135,6 +135,14 @@ TEST(PastedFormats, GuessedReadAndBadInputNamed) {
        "uint16_t a[7] = {9000, 4500, 560};\nuint16_t b[3] = {1, 0, 2};\nuint16_t c[9] = {1, 2,\n",
        "line 1: a: the array declares 7 values, 3 are given; line 2: b: duration 0 is not "
        "positive; line 3: c: the array is cut off after 2 values (no closing brace)"},
+      {InputFormat::kRawArray,
+       "uint8_t a[3] = {90, 45, 5};\nuint16_t b[] = {1, 2, 3}; unsigned int c[] = {4,\n5}; "
+       "char d[] = {6};\n",
+       "b: 1 2 3 | c: 4 5; line 1: a: its elements are uint8_t, not the 16-bit, 32-bit or int "
+       "microseconds of a raw capture; line 3: d: its elements are char, not the 16-bit, 32-bit "
+       "or int microseconds of a raw capture"},
+      {InputFormat::kRawLog, "// uint16_t old[] = {1, 2};\nReceived Raw: 900, -800, 700\n",
+       "line 2: 900 800 700"},
   };
   for (const auto& c : cases) {
     const ParsedInput input = ReadInput(c.input);

@@ -147,6 +147,12 @@ TEST(SettingsAdvisor, FindsTheSettingsThatRecordedRemotesNeed) {
        Advice::Verdict::kChange,
        {4, 0},
        "The codes of \"Power\" ("},
+      {"timing near the decision, stable decoding",
+       wavering[0],
+       {16, 0, Decoding::kStable},
+       Advice::Verdict::kNothingNeeded,
+       {16, 0, Decoding::kStable},
+       "nothing to change"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -156,8 +162,8 @@ TEST(SettingsAdvisor, FindsTheSettingsThatRecordedRemotesNeed) {
     EXPECT_NE(Sentences(advice).find(c.says), std::string::npos) << Sentences(advice);
     if (advice.verdict == Advice::Verdict::kChange && c.remote.named) {
       // The suggested setting really gives each button one code of its own.
-      const std::vector<ButtonSummary> buttons =
-          SummariseButtons(c.remote, DecodeAtEveryBitMask(c.remote), advice.suggested);
+      const std::vector<ButtonSummary> buttons = SummariseButtons(
+          c.remote, DecodeAtEveryBitMask(c.remote, c.current.decoding), advice.suggested);
       for (const ButtonSummary& b : buttons) {
         EXPECT_TRUE(b.Stable()) << b.button;
         EXPECT_TRUE(b.shared_with.empty()) << b.button;
@@ -190,6 +196,10 @@ TEST(Irdecode, DecoderOptionChoosesTheDecoding) {
   EXPECT_GT(power_codes(classic).size(), 1u);
   EXPECT_EQ(power_codes(Irdecode({"--decoder", "stable", path})).size(), 1u);
   Irdecode({"--decoder", "fast", path}, tools::kExitFailure);
+  // The advice is about the decoding in use: only the classic one is told of stable codes.
+  EXPECT_NE(Irdecode({"--advise", path}).find("stable codes"), std::string::npos);
+  EXPECT_EQ(Irdecode({"--advise", "--decoder", "stable", path}).find("stable codes"),
+            std::string::npos);
 }
 
 TEST(SettingsAdvisor, ReadsServiceLogsOfRemotesOfKnownBehaviour) {

@@ -34,7 +34,7 @@
 namespace sfh56 {
 namespace {
 
-// Trains are decoded at 64 ticks per µs: the clean timestamps scale exactly (a power of
+// Trains are replayed at 64 ticks per µs: recorded microseconds stay exact (a power of
 // two), and noise below a microsecond is not rounded away.
 constexpr int64_t kTicksPerUs = 64;
 constexpr double kTicksPerSecond = 64e6;
@@ -65,17 +65,15 @@ struct Options {
 };
 
 // The code a train gives, "-" when nothing is delivered. A repeat frame is not decoded in
-// full and stands for the previous code: it is written as "=".
+// full and stands for the previous code: it is written as "=". decisions, when given,
+// receive the stable decoding's.
 std::string CodeOf(const PulseTrain& train, Decoding decoding, int32_t bit_mask,
-                   DecoderState& state, StableDecisions* decisions = nullptr) {
-  if (decoding == Decoding::kStable) {
-    const DecodedTrain c = DecodeStable(train, bit_mask, decisions);
-    if (c.outcome == DecodeTrace::Outcome::kFull) return std::string(c.Code());
-    return c.outcome == DecodeTrace::Outcome::kRepeat ? "=" : "-";
-  }
-  const DecodeResult r = Decoder::Decode(train, bit_mask, state);
-  if (r.full_decode) return std::string(r.code);
-  return r.deliver ? "=" : "-";
+                   StableDecisions* decisions = nullptr) {
+  const DecodedTrain c = decoding == Decoding::kStable && decisions != nullptr
+                             ? DecodeStable(train, bit_mask, decisions)
+                             : DecodeWith(decoding, train, bit_mask);
+  if (c.outcome == DecodedTrain::Outcome::kFull) return std::string(c.Code());
+  return c.outcome == DecodedTrain::Outcome::kRepeat ? "=" : "-";
 }
 
 uint64_t Mix(uint64_t x) {  // splitmix64: one stream per train and noise model
@@ -83,15 +81,6 @@ uint64_t Mix(uint64_t x) {  // splitmix64: one stream per train and noise model
   x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
   x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
   return x ^ (x >> 31);
-}
-
-PulseTrain Scaled(const PulseTrain& train) {
-  PulseTrain out = train;
-  out.TicksPerSecond = kTicksPerSecond;
-  for (int c = 0; c <= train.LastEdgeIndex; ++c) {
-    out.Edges[c].Timestamp = train.Edges[c].Timestamp * kTicksPerUs;
-  }
-  return out;
 }
 
 PulseTrain Noisy(const PulseTrain& clean, const Noise& noise, std::mt19937_64& rng) {
@@ -199,16 +188,16 @@ int Run(const Options& o) {
   }
   int skipped = 0;
   std::vector<replay::Recording> all = replay::ReadRecordings(in, &skipped);
+  // --sample N: N recordings spread evenly over the whole file.
+  const size_t picked =
+      o.sample > 0 ? std::min(static_cast<size_t>(o.sample), all.size()) : all.size();
   std::vector<const replay::Recording*> recordings;
-  const size_t every =
-      o.sample > 0 && static_cast<size_t>(o.sample) < all.size() ? all.size() / o.sample : 1;
-  for (size_t i = 0; i < all.size(); i += every) recordings.push_back(&all[i]);
+  for (size_t k = 0; k < picked; ++k) recordings.push_back(&all[k * all.size() / picked]);
   if (recordings.empty()) {
     std::cerr << "irnoise: no recordings in " << o.file << "\n";
     return 2;
   }
 
-  DecoderState state;
   long long trains = 0;
   long long changed[kNoiseCount] = {};
   long long classic_changed[kNoiseCount] = {};
@@ -229,14 +218,13 @@ int Run(const Options& o) {
     std::vector<PulseTrain> kept;
     std::vector<std::string> codes;
     std::string first_classic_code;
-    for (const PulseTrain& t : ReplayedTrains(durations, kReplayTicksPerSecond)) {
-      if (t.LastEdgeIndex < kMinIntervals) continue;
-      const PulseTrain clean = Scaled(t);
+    for (const PulseTrain& clean : ReplayedTrains(durations, kTicksPerSecond)) {
+      if (clean.LastEdgeIndex < kMinIntervals) continue;
       StableDecisions clean_decisions;
-      const std::string code = CodeOf(clean, o.decoding, o.bit_mask, state, &clean_decisions);
+      const std::string code = CodeOf(clean, o.decoding, o.bit_mask, &clean_decisions);
       const bool stable = o.decoding == Decoding::kStable;
       const std::string classic_code =
-          stable ? CodeOf(clean, Decoding::kClassic, o.bit_mask, state) : code;
+          stable ? CodeOf(clean, Decoding::kClassic, o.bit_mask) : code;
       if (stable && classic_code == code) ++equal_classic;
       if (codes.empty()) first_classic_code = classic_code;
       std::string flips;
@@ -247,10 +235,10 @@ int Run(const Options& o) {
           StableDecisions d;
           const PulseTrain noisy = Noisy(clean, kNoises[k], rng);
           // The stable decoding is measured beside the classic one on the same noisy trains.
-          if (stable && CodeOf(noisy, Decoding::kClassic, o.bit_mask, state) != classic_code) {
+          if (stable && CodeOf(noisy, Decoding::kClassic, o.bit_mask) != classic_code) {
             ++classic_changed[k];
           }
-          if (CodeOf(noisy, o.decoding, o.bit_mask, state, &d) != code) {
+          if (CodeOf(noisy, o.decoding, o.bit_mask, &d) != code) {
             ++n;
             if (d.kept != clean_decisions.kept ||
                 d.leader_dropped != clean_decisions.leader_dropped) {

@@ -38,16 +38,9 @@ bool DurationsToTrain(std::span<const double> durations_us, double ticks_per_sec
                           start_ticks);
 }
 
-std::vector<PulseTrain> ReplayedTrains(std::span<const double> durations_us,
-                                       double ticks_per_second, int64_t start_ticks,
-                                       bool busy_polling) {
-  std::vector<PulseTrain> trains;
-  if (!ValidInput(durations_us, ticks_per_second)) return trains;
-  ReceiverSettings settings;
-  settings.CommandOrder = 0;
-  settings.PriorityLevel = busy_polling ? kBusyPollingPriorityLevel : kBusyPollingPriorityLevel - 1;
-  TrainCollector collector(trains);
-  TrainPipeline pipeline(settings, collector);
+bool PlayDurations(TrainPipeline& pipeline, std::span<const double> durations_us,
+                   double ticks_per_second, int64_t start_ticks) {
+  if (!ValidInput(durations_us, ticks_per_second)) return false;
   pipeline.StartCapture(CapturePath::kSerial, start_ticks);
   pipeline.SetTicksPerSecond(ticks_per_second);
   bool mark = true;
@@ -56,6 +49,19 @@ std::vector<PulseTrain> ReplayedTrains(std::span<const double> durations_us,
     mark = !mark;
   }
   pipeline.PushTimeout();
+  return true;
+}
+
+std::vector<PulseTrain> ReplayedTrains(std::span<const double> durations_us,
+                                       double ticks_per_second, int64_t start_ticks,
+                                       bool busy_polling) {
+  std::vector<PulseTrain> trains;
+  ReceiverSettings settings;
+  settings.CommandOrder = 0;
+  settings.PriorityLevel = busy_polling ? kBusyPollingPriorityLevel : kBusyPollingPriorityLevel - 1;
+  TrainCollector collector(trains);
+  TrainPipeline pipeline(settings, collector);
+  PlayDurations(pipeline, durations_us, ticks_per_second, start_ticks);
   return trains;
 }
 

@@ -16,6 +16,8 @@
 
 namespace sfh56 {
 
+class TrainPipeline;
+
 inline constexpr double kReplayTicksPerSecond = 1000000.0;
 
 // The whole recording as one train: durations.size() + 1 edges. False (train emptied)
@@ -23,6 +25,12 @@ inline constexpr double kReplayTicksPerSecond = 1000000.0;
 // and finite, or when a duration is negative or not finite.
 bool DurationsToTrain(std::span<const double> durations_us, double ticks_per_second,
                       PulseTrain& train, int64_t start_ticks = 0);
+
+// Plays the recording into the pipeline on its durations path: a serial capture started
+// at start_ticks with the given tick rate, the durations from a mark, alternating, then
+// the device's time-out. False, with nothing played, for an invalid rate or duration.
+bool PlayDurations(TrainPipeline& pipeline, std::span<const double> durations_us,
+                   double ticks_per_second, int64_t start_ticks = 0);
 
 // The trains serial capture records when the recording is played on its line in
 // waiting mode (PriorityLevel 7 or less, the default), in order, empty ones included:

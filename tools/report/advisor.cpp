@@ -317,7 +317,7 @@ Advice AdviseNamed(const Remote& remote, const RemoteCodes& codes, Settings curr
   auto best_key = key(current, advice.current_score);
   for (int32_t order = 0; order <= kMaxCommandOrder; ++order) {
     for (int32_t mask = 0; mask <= kMaxBitMask; ++mask) {
-      const Settings s{mask, order};
+      const Settings s{mask, order, current.decoding};
       const Score score = evaluator.Evaluate(s, nullptr);
       const auto k = key(s, score);
       if (k < best_key) {
@@ -557,7 +557,7 @@ Advice AdviseUnnamed(const Remote& remote, const RemoteCodes& codes, Settings cu
     Settings best = advice.suggested;
     int best_count = unsteady(best);
     for (int32_t order = 0; order <= kMaxCommandOrder; ++order) {
-      const Settings s{advice.suggested.bit_mask, order};
+      const Settings s{advice.suggested.bit_mask, order, current.decoding};
       const int count = unsteady(s);
       if (count < best_count) {
         best = s;
@@ -612,8 +612,6 @@ int CodeTable::Intern(const std::string& text) {
 
 RemoteCodes DecodeAtEveryBitMask(const Remote& remote, Decoding decoding) {
   RemoteCodes out;
-  DecoderState state;
-  DecodeTrace trace;
   char text[kCodeBufferBytes];
   for (const Press& press : remote.presses) {
     std::vector<TrainCodes>& trains = out.presses.emplace_back();
@@ -630,11 +628,7 @@ RemoteCodes DecodeAtEveryBitMask(const Remote& remote, Decoding decoding) {
       // The sequence time-out: half the tick frequency, in whole ticks.
       t.sequence_gap_ticks = SequenceGapTicksFor(static_cast<int64_t>(train.TicksPerSecond));
       // One decode; the code at every BitMask follows from its bits as the decoder writes it.
-      if (decoding == Decoding::kStable) {
-        trace = DecodeStable(train, 0);
-      } else {
-        Decoder::Decode(train, 0, state, trace);
-      }
+      const DecodedTrain trace = DecodeWith(decoding, train, 0);
       if (trace.outcome == DecodeTrace::Outcome::kIgnored) continue;
       if (trace.outcome == DecodeTrace::Outcome::kRepeat) {
         t.kind = TrainCodes::Kind::kRepeat;
@@ -719,7 +713,8 @@ Advice Advise(const Remote& remote, const RemoteCodes& codes, Settings current) 
   current.command_order = std::clamp(current.command_order, 0, kMaxCommandOrder);
   if (!remote.named) return AdviseUnnamed(remote, codes, current);
   Advice advice = AdviseNamed(remote, codes, current);
-  if (advice.verdict != Advice::Verdict::kNothingNeeded &&
+  // Only the classic decoding has the stable codes to offer as a way out.
+  if (current.decoding == Decoding::kClassic && advice.verdict != Advice::Verdict::kNothingNeeded &&
       advice.verdict != Advice::Verdict::kNothingDecoded) {
     AdviseStableCodes(remote, codes, current, advice.sentences);
   }

@@ -22,6 +22,8 @@ inline constexpr int32_t kMaxCommandOrder = 9;
 struct Settings {
   int32_t bit_mask = 16;
   int32_t command_order = 0;
+  // The decoding that gives the codes: the advice is about the codes the user sees.
+  Decoding decoding = Decoding::kClassic;
   bool operator==(const Settings&) const = default;
 };
 
@@ -103,9 +105,10 @@ struct Advice {
   std::vector<RunSummary> runs;
 };
 
+// codes: the remote decoded with current.decoding.
 Advice Advise(const Remote& remote, const RemoteCodes& codes, Settings current);
 inline Advice Advise(const Remote& remote, Settings current) {
-  return Advise(remote, DecodeAtEveryBitMask(remote), current);
+  return Advise(remote, DecodeAtEveryBitMask(remote, current.decoding), current);
 }
 
 // The sums per button of one setting (named presses).

@@ -13,7 +13,7 @@ namespace sfh56::report {
 int RunReport(const tools::ParsedInput& input, const ReportRequest& request, std::ostream& out,
               std::ostream& err) {
   const std::vector<Remote> remotes = RemotesFromInput(input, request.input_name);
-  const Settings current{request.bit_mask, 0};
+  const Settings current{request.bit_mask, 0, request.decoding};
   std::vector<Advice> advice;
   for (const Remote& remote : remotes) advice.push_back(Advise(remote, current));
   if (request.advise) {

@@ -92,8 +92,10 @@ int RunLearn(Source& source, const PipelineSettings& settings, const std::string
       out << "Warning: " << name << " gave several codes:";
       for (const std::string& other : listener.learner.Codes()) out << " " << other;
       out << "\n";
-      const report::Advice advice = report::Advise(AsRemote(name, listener.trains),
-                                                   {settings.bit_mask, settings.command_order});
+      const report::Advice advice =
+          report::Advise(AsRemote(name, listener.trains),
+                         {settings.bit_mask, settings.command_order,
+                          settings.stable_codes ? Decoding::kStable : Decoding::kClassic});
       for (const std::string& sentence : advice.sentences) out << "  " << sentence << "\n";
     }
     learned.emplace_back(code, name);

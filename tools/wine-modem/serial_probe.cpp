@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "decode/decoder.h"
 #include "platform/win32/win32_message_boxes.h"
 #include "platform/win32/win32_serial_port.h"
 #include "receiver/capture_seams.h"
@@ -43,6 +42,7 @@ class ProbeReceiver : public ControlChannel,
   CaptureSeams Seams() { return {*this, *this, settings, trains, *this}; }
 
   Wake Wait(uint32_t timeout_ms, platform::Waitable* device) override {
+    PrintAdmitted("(nothing)");  // the capture waits again: the train gave no code
     return WaitForWake(scheduler_, {*terminate_, *start_, *stop_}, device, timeout_ms);
   }
   void Acknowledge(bool running) override {
@@ -59,12 +59,19 @@ class ProbeReceiver : public ControlChannel,
   void Calibrate() override {}
   TimeBaseThresholds Thresholds() const override { return ThresholdsFor(frequency_); }
 
-  // The pipeline's delivery is not needed: each admitted train is printed with its code.
-  void Deliver(std::string_view /*code*/, const DecodedTrain& /*decoded*/) override {}
+  // Each admitted train is printed with the code the pipeline's decode delivers for it.
   void TrainAdmitted(const PulseTrain& train) override {
-    const DecodeResult result = Decoder::Decode(train, settings.BitMask, decoder_);
-    std::printf("train of %d edges -> %s\n  us:", train.EdgeCount(),
-                result.deliver ? std::string(result.code).c_str() : "(nothing)");
+    admitted_ = train;
+    pending_ = true;
+  }
+  void Deliver(std::string_view code, const DecodedTrain& /*decoded*/) override {
+    PrintAdmitted(std::string(code));
+  }
+  void PrintAdmitted(const std::string& code) {
+    if (!pending_) return;
+    pending_ = false;
+    const PulseTrain& train = admitted_;
+    std::printf("train of %d edges -> %s\n  us:", train.EdgeCount(), code.c_str());
     for (int i = 1; i < train.EdgeCount(); ++i) {
       const double us =
           static_cast<double>(train.Edges[i].Timestamp - train.Edges[i - 1].Timestamp) * 1e6 /
@@ -87,7 +94,8 @@ class ProbeReceiver : public ControlChannel,
   std::unique_ptr<platform::Event> terminate_;
   std::unique_ptr<platform::Event> start_;
   std::unique_ptr<platform::Event> stop_;
-  DecoderState decoder_;
+  PulseTrain admitted_;   // the last admitted train,
+  bool pending_ = false;  // until it is printed
 };
 
 struct ProbeTimer {
@@ -119,6 +127,7 @@ int main(int argc, char** argv) {
   HANDLE thread = CreateThread(nullptr, 0, EndAfter, &timer, 0, nullptr);
   SerialCaptureState state;
   RunSerialCapture(receiver.Seams(), {scheduler, ports, boxes}, state);
+  receiver.PrintAdmitted("(nothing)");
   WaitForSingleObject(thread, INFINITE);
   CloseHandle(thread);
   std::printf("done\n");

@@ -16,9 +16,10 @@
 
 namespace sfh56 {
 
-// One entry of the decoder's work array: the pin's level during an interval (1 = mark,
-// the receiver reports carrier; 0 = space) and the interval's duration in seconds.
-// (No member initialisers: the decoder's scratch array of them is not cleared per decode.)
+// One interval of a train as the decoder keeps it and the threshold estimate reads it: the
+// pin's level during the interval (1 = mark, the receiver reports carrier; 0 = space) and
+// its duration in seconds. (No member initialisers: the decoder's scratch array of them is
+// not cleared per decode.)
 struct IntervalRecord {
   uint8_t Level;
   double Value;

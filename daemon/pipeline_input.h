@@ -50,7 +50,7 @@ class PipelineInput : public TrainInput, private CodeOutlet, private ServiceLogS
 
   void Edge(bool mark, int64_t at_ns) override;
   void Quiet(int64_t until_ns) override;
-  void Lost() override;
+  void Lost(int64_t at_ns) override;
   void Captured(const PulseTrain& train) override;
   std::optional<int64_t> Deadline() const override;
   void Flush() override;

@@ -190,7 +190,7 @@ Source::End SerialSource::Run(PulseSink& sink, std::string& error) {
     last_count = count;
     // More than one change since the last wake-up: some came between two waits and
     // carry no time. The train they belong to cannot be decoded truthfully.
-    if (changes > 1) sink.Lost();
+    if (changes > 1) sink.Lost(now_ns);
     const bool now_mark = (bits & pin_bit_) == 0;
     if (changes > 0 && now_mark != mark) sink.Edge(now_mark, now_ns);
     mark = now_mark;

@@ -158,9 +158,11 @@ TEST(PipelineInput, LostChangesDropTheTrainTheyBelongTo) {
   PipelineInput damaged({0, 16}, some);
   for (size_t i = 0; i < edges.size(); ++i) {
     whole.Edge(edges[i].first, edges[i].second);
-    if (i == 20) damaged.Lost();  // inside the first frame of the first press
+    if (i == 20) damaged.Lost(edges[i].second);  // inside the first frame of the first press
     damaged.Edge(edges[i].first, edges[i].second);
   }
+  // After the last train ended: that train stays whole, and none follows to be dropped.
+  damaged.Lost(edges.back().second + 1000 * kNsPerMs);
   whole.Flush();
   damaged.Flush();
   ASSERT_FALSE(all.codes.empty());

@@ -69,6 +69,9 @@ class SourceThread {
     std::string error;
     while (!Stopping()) {
       const Source::End end = source_.Run(queue_, error);
+      // A source that ended while it held a stamped change never pushes it: the line's
+      // silence counts again, or a train in progress would not end while the device is away.
+      queue_.NoChangeBefore(kNoChangeYet);
       if (end != Source::End::kLost) break;
       std::fprintf(stderr, "sfh56d: %s: %s; trying again every %d s\n", source_.Name().c_str(),
                    error.c_str(), kReopenSeconds);

@@ -160,6 +160,11 @@ Source::End SerialSource::Run(PulseSink& sink, std::string& error) {
   sigaction(SIGUSR1, &wake, nullptr);
   thread_ = pthread_self();
   running_.store(true);
+  // However the run ends: a stop must not signal a thread that may have ended.
+  struct Running {
+    std::atomic<bool>& flag;
+    ~Running() { flag.store(false); }
+  } running{running_};
   RaisePriority();
 
   serial_icounter_struct counts{};
@@ -196,7 +201,6 @@ Source::End SerialSource::Run(PulseSink& sink, std::string& error) {
     mark = now_mark;
     sink.NoChangeBefore(kNoChangeYet);
   }
-  running_.store(false);
   return End::kStopped;
 }
 

@@ -1,5 +1,5 @@
 // The daemon's portable logic: code maps, line formats, source names, and the pipeline
-// input driven by the run loop's clock.
+// input driven by the run loop's clock; the run loop with a device that goes away.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,6 +10,8 @@
 
 #include "daemon/code_map.h"
 #include "daemon/code_output.h"
+#include "daemon/linux/run_loop.h"
+#include "daemon/linux/stop_event.h"
 #include "daemon/options.h"
 #include "daemon/pipeline_input.h"
 #include "tools/ir_input.h"
@@ -168,6 +170,34 @@ TEST(PipelineInput, LostChangesDropTheTrainTheyBelongTo) {
   ASSERT_FALSE(all.codes.empty());
   EXPECT_EQ(damaged.Counts().lost, 1);
   EXPECT_EQ(some.codes, std::vector<std::string>(all.codes.begin() + 1, all.codes.end()));
+}
+
+// Pushes part of a frame whose last edge is now, then goes away for good while it holds
+// a stamped change.
+struct VanishingSource : Source {
+  bool Open(std::string&) override { return false; }
+  End Run(PulseSink& sink, std::string&) override {
+    const auto edges = RecordedEdges("serial_remotes.tsv");
+    const int64_t shift_ns = MonotonicNs() - edges[19].second;
+    for (size_t i = 0; i < 20; ++i) sink.Edge(edges[i].first, edges[i].second + shift_ns);
+    sink.NoChangeBefore(kChangeInHand);
+    return End::kLost;
+  }
+  void Stop() override {}
+  bool OwnClock() const override { return false; }
+  std::string Name() const override { return "vanishing"; }
+};
+
+TEST(RunDaemon, EndsATrainWhileTheDeviceIsAway) {
+  VanishingSource source;
+  Collected got;
+  PipelineInput input({0, 16}, got);
+  int64_t trains = 0;
+  int rounds = 0;  // not time: a loop that never takes the silence spins through them at once
+  RunHooks hooks;
+  hooks.done = [&] { return (trains = input.Counts().trains) > 0 || ++rounds > 10000; };
+  EXPECT_EQ(RunDaemon(source, input, hooks), 0);
+  EXPECT_EQ(trains, 1);
 }
 
 }  // namespace

@@ -120,6 +120,7 @@ int RunDaemon(Source& source, TrainInput& input, const RunHooks& hooks) {
   const bool own_clock = source.OwnClock();
   bool ended = false;
   bool stop = false;
+  bool failed = false;
   std::vector<pollfd> fds;
   while (!ended && !stop) {
     fds.clear();
@@ -139,6 +140,7 @@ int RunDaemon(Source& source, TrainInput& input, const RunHooks& hooks) {
     }
     if (ppoll(fds.data(), fds.size(), limit, nullptr) < 0 && errno != EINTR) {
       std::fprintf(stderr, "sfh56d: poll: %s\n", std::strerror(errno));
+      failed = true;
       break;
     }
     // The clock, then what the source holds, then the queue: every change stamped up to
@@ -176,7 +178,7 @@ int RunDaemon(Source& source, TrainInput& input, const RunHooks& hooks) {
   input.Flush();
   if (hooks.socket != nullptr) hooks.socket->Close();
   close(signal_fd);
-  return 0;
+  return failed ? 1 : 0;
 }
 
 }  // namespace sfh56::daemon

@@ -1,6 +1,7 @@
 // The daemon's portable logic: code maps, line formats, source names, and the pipeline
 // input driven by the run loop's clock; the run loop with a device that goes away.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <cmath>
 #include <fstream>
@@ -173,11 +174,12 @@ TEST(PipelineInput, LostChangesDropTheTrainTheyBelongTo) {
 }
 
 // Pushes part of a frame whose last edge is now, then goes away for good while it holds
-// a stamped change.
+// a stamped change. A descriptor limit of 1 makes the run loop's poll fail.
 struct VanishingSource : Source {
   bool Open(std::string&) override { return false; }
   End Run(PulseSink& sink, std::string&) override {
     const auto edges = RecordedEdges("serial_remotes.tsv");
+    setrlimit(RLIMIT_NOFILE, &fd_limit);
     const int64_t shift_ns = MonotonicNs() - edges[19].second;
     for (size_t i = 0; i < 20; ++i) sink.Edge(edges[i].first, edges[i].second + shift_ns);
     sink.NoChangeBefore(kChangeInHand);
@@ -186,18 +188,26 @@ struct VanishingSource : Source {
   void Stop() override {}
   bool OwnClock() const override { return false; }
   std::string Name() const override { return "vanishing"; }
+  rlimit fd_limit{};
 };
 
-TEST(RunDaemon, EndsATrainWhileTheDeviceIsAway) {
-  VanishingSource source;
-  Collected got;
-  PipelineInput input({0, 16}, got);
-  int64_t trains = 0;
-  int rounds = 0;  // not time: a loop that never takes the silence spins through them at once
-  RunHooks hooks;
-  hooks.done = [&] { return (trains = input.Counts().trains) > 0 || ++rounds > 10000; };
-  EXPECT_EQ(RunDaemon(source, input, hooks), 0);
-  EXPECT_EQ(trains, 1);
+TEST(RunDaemon, EndsATrainWhileTheDeviceIsAwayAndFailsWhenPollFails) {
+  rlimit fds{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &fds), 0);
+  for (const rlim_t fd_limit : {fds.rlim_cur, rlim_t{1}}) {
+    VanishingSource source;
+    source.fd_limit = {fd_limit, fds.rlim_max};
+    Collected got;
+    PipelineInput input({0, 16}, got);
+    int64_t trains = 0;
+    int rounds = 0;  // not time: a loop that never takes the silence spins through them at once
+    RunHooks hooks;
+    hooks.done = [&] { return (trains = input.Counts().trains) > 0 || ++rounds > 10000; };
+    const int status = RunDaemon(source, input, hooks);
+    setrlimit(RLIMIT_NOFILE, &fds);
+    EXPECT_EQ(status, fd_limit == 1 ? 1 : 0);
+    EXPECT_EQ(trains, fd_limit == 1 ? 0 : 1);
+  }
 }
 
 }  // namespace

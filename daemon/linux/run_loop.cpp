@@ -13,7 +13,6 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <limits>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -149,8 +148,7 @@ int RunDaemon(Source& source, TrainInput& input, const RunHooks& hooks) {
     const int64_t now_ns = MonotonicNs();
     const int64_t held_from_ns = queue.NoChangeBeforeNs();
     const int64_t quiet_until_ns =
-        std::min(now_ns, held_from_ns == std::numeric_limits<int64_t>::min() ? held_from_ns
-                                                                             : held_from_ns - 1);
+        std::min(now_ns, held_from_ns == kChangeInHand ? held_from_ns : held_from_ns - 1);
     // Drained whatever poll said: changes may have come since it returned.
     ended = queue.DrainInto(input);
     if (!own_clock) input.Quiet(quiet_until_ns);

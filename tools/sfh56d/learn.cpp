@@ -5,7 +5,6 @@
 #include <istream>
 #include <ostream>
 
-#include "daemon/code_map.h"
 #include "daemon/linux/run_loop.h"
 #include "tools/report/advisor.h"
 
@@ -55,7 +54,6 @@ bool ButtonLearner::Add(const std::string& code) {
 int RunLearn(Source& source, const PipelineSettings& settings, const std::string& file,
              std::istream& in, std::ostream& out) {
   std::vector<std::pair<std::string, std::string>> learned;  // code, name
-  CodeMap so_far;
   for (;;) {
     out << "Button name (an empty line ends): " << std::flush;
     std::string name;

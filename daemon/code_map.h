@@ -27,7 +27,6 @@ class CodeMap {
   // The button of a code, else CODE_<code> of the remote "sfh56". Codes are compared
   // as numbers: case and leading zeros do not matter.
   ButtonName Lookup(std::string_view code) const;
-  size_t Size() const { return buttons_.size(); }
   // Every button name of the map, each once, sorted.
   std::vector<std::string> Names() const;
 

@@ -35,7 +35,8 @@ void CodeRouter::Reload(CodeMap map) {
 
 void CodeRouter::OnTrainCode(std::string_view code, int64_t first_edge_ns, int64_t last_edge_ns,
                              bool shift_coded) {
-  const bool repeat = code == last_code_ && first_edge_ns - last_end_ns_ <= kSequenceGapNs;
+  const bool repeat =
+      code == last_code_ && !SequenceTimedOut(first_edge_ns, last_end_ns_, kSequenceGapNs);
   repeat_ = repeat ? std::min(repeat_ + 1, kMaxRepeat) : 0;
   last_code_ = code;
   last_end_ns_ = last_edge_ns;

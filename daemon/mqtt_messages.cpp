@@ -289,6 +289,20 @@ std::size_t OfflineBuffer::TakeDropped() {
   return std::exchange(dropped_, 0);
 }
 
+bool PushPending(std::deque<Pending>& queue, Pending item, std::size_t max) {
+  bool dropped = false;
+  if (item.code && queue.size() >= max) {
+    const auto oldest = std::find_if(queue.begin(), queue.end(),
+                                     [](const Pending& waiting) { return waiting.code; });
+    if (oldest != queue.end()) {
+      queue.erase(oldest);
+      dropped = true;
+    }
+  }
+  queue.push_back(std::move(item));
+  return dropped;
+}
+
 std::chrono::seconds ReconnectDelay(int failures) {
   constexpr std::chrono::seconds kLongest{30};
   if (failures <= 1) return std::chrono::seconds{1};

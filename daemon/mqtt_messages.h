@@ -146,6 +146,18 @@ class OfflineBuffer {
   std::size_t dropped_ = 0;
 };
 
+// What callers hand the output's thread: a code, or the code map's button names after a
+// reload.
+struct Pending {
+  Clock::time_point when;
+  std::optional<Code> code;
+  std::optional<std::vector<std::string>> buttons;
+};
+// Queues item. A code that finds max items waiting pushes out the oldest code; a button
+// list is never pushed out (the hub would miss triggers until the next reload), nor does it
+// push out a code. True when a code was dropped.
+bool PushPending(std::deque<Pending>& queue, Pending item, std::size_t max);
+
 // The pause after `failures` failed connection attempts in a row: 1, 2, 4, 8, 16, then 30 s.
 std::chrono::seconds ReconnectDelay(int failures);
 

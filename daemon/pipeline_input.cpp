@@ -73,7 +73,10 @@ void PipelineInput::Flush() {
   open_ = false;
 }
 
-void PipelineInput::Lost() {
+void PipelineInput::Lost(int64_t at_ns) {
+  // A train that the silence before at_ns has ended is whole: the loss belongs to the
+  // train in progress at at_ns, or to the next one.
+  Quiet(at_ns);
   lost_ = true;
 }
 
@@ -131,7 +134,7 @@ void FeedSamples(const uint32_t* samples, size_t count, int64_t now_ns, Duration
         if (clock.Anchored()) clock.Timeout(value);
         break;
       case SampleType::kOverflow:
-        sink.Lost();
+        sink.Lost(clock.CursorNs());
         clock.Unanchor();
         break;
       default:  // carrier frequency reports and types of later kernels

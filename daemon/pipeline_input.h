@@ -14,11 +14,13 @@
 #include "config/receiver_settings.h"
 #include "daemon/pulse_sink.h"
 #include "decode/decoder.h"
+#include "decode/sequence_rule.h"
 #include "receiver/train_pipeline.h"
 
 namespace sfh56::daemon {
 
-inline constexpr int64_t kSequenceGapNs = 500 * kNsPerMs;
+inline constexpr int64_t kSequenceGapNs =
+    SequenceGapTicksFor(static_cast<int64_t>(kNsTicksPerSecond));
 
 struct PipelineSettings {
   int32_t command_order = 0;
@@ -50,7 +52,7 @@ class PipelineInput : public TrainInput, private CodeOutlet, private ServiceLogS
 
   void Edge(bool mark, int64_t at_ns) override;
   void Quiet(int64_t until_ns) override;
-  void Lost() override;
+  void Lost(int64_t at_ns) override;
   void Captured(const PulseTrain& train) override;
   std::optional<int64_t> Deadline() const override;
   void Flush() override;

@@ -22,9 +22,10 @@ class PulseSink {
   virtual void Edge(bool mark, int64_t at_ns) = 0;
   // The line has not changed up to until_ns (a device's time-out, the end of a replay).
   virtual void Quiet(int64_t until_ns) = 0;
-  // Changes were lost (a device's overflow, edges missed between two waits): the train
-  // being assembled, or the next one if none is, must not be decoded.
-  virtual void Lost() = 0;
+  // Changes were lost up to at_ns (a device's overflow, edges missed between two waits):
+  // the train being assembled at that time, or the next one if none is, must not be
+  // decoded. A train whose quiet limit went by before at_ns is not the one that lost them.
+  virtual void Lost(int64_t at_ns) = 0;
   // A train assembled elsewhere (a service log or an edge line being replayed).
   virtual void Captured(const PulseTrain& train) = 0;
   // For the daemon's clock, from a source stamped on CLOCK_MONOTONIC: every change the
@@ -93,8 +94,8 @@ enum class SampleType : uint8_t {
 inline constexpr uint32_t kSampleValueMask = 0x00FFFFFF;
 
 // Hands count samples read at now_ns to sink through clock: pulses and spaces as
-// durations, a time-out as silence, an overflow as lost changes (the clock then starts
-// again from the next pulse); other types are skipped.
+// durations, a time-out as silence, an overflow as changes lost after the last duration
+// (the clock then starts again from the next pulse); other types are skipped.
 void FeedSamples(const uint32_t* samples, size_t count, int64_t now_ns, DurationClock& clock,
                  PulseSink& sink);
 

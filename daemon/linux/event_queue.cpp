@@ -34,8 +34,8 @@ void EventQueue::Edge(bool mark, int64_t at_ns) {
 void EventQueue::Quiet(int64_t until_ns) {
   Push({Event::Kind::kQuiet, false, until_ns, nullptr});
 }
-void EventQueue::Lost() {
-  Push({Event::Kind::kLost, false, 0, nullptr});
+void EventQueue::Lost(int64_t at_ns) {
+  Push({Event::Kind::kLost, false, at_ns, nullptr});
 }
 void EventQueue::Captured(const PulseTrain& train) {
   Push({Event::Kind::kCaptured, false, 0, std::make_unique<PulseTrain>(train)});
@@ -63,7 +63,7 @@ bool EventQueue::DrainInto(PulseSink& sink) {
         sink.Quiet(event.ns);
         break;
       case Event::Kind::kLost:
-        sink.Lost();
+        sink.Lost(event.ns);
         break;
       case Event::Kind::kCaptured:
         sink.Captured(*event.train);

@@ -23,7 +23,7 @@ class EventQueue : public PulseSink {
   // Source side.
   void Edge(bool mark, int64_t at_ns) override;
   void Quiet(int64_t until_ns) override;
-  void Lost() override;
+  void Lost(int64_t at_ns) override;
   void Captured(const PulseTrain& train) override;
   void NoChangeBefore(int64_t at_ns) override { no_change_before_.store(at_ns); }
   // The source has ended (its input is finished, or it stopped for good).

@@ -58,13 +58,12 @@ bool LircSource::Open(std::string& error) {
   }
   // The time-out ends trains; a driver that allows none keeps its own (125 ms by
   // default), which only delays the codes.
-  timeout_us_ = 0;
   uint32_t low = 0;
   uint32_t high = 0;
   if (ioctl(fd_, LIRC_GET_MIN_TIMEOUT, &low) == 0 && ioctl(fd_, LIRC_GET_MAX_TIMEOUT, &high) == 0 &&
       low <= high) {
     uint32_t wanted = std::clamp(kWantedTimeoutUs, low, high);
-    if (ioctl(fd_, LIRC_SET_REC_TIMEOUT, &wanted) == 0) timeout_us_ = wanted;
+    ioctl(fd_, LIRC_SET_REC_TIMEOUT, &wanted);
   }
   return true;
 }

@@ -28,15 +28,11 @@ class LircSource : public Source {
   bool OwnClock() const override { return true; }
   std::string Name() const override { return "lirc:" + path_; }
 
-  // The time-out the driver took (0 when it allows none to be set).
-  uint32_t TimeoutUs() const { return timeout_us_; }
-
  private:
   void CloseDevice();
   std::string path_;
   int fd_ = -1;
   StopEvent stop_;
-  uint32_t timeout_us_ = 0;
   // Where the durations' clock stood when the device went away, and when that was: after
   // a reopen the clock goes on from there by the time the device was away, never back.
   bool resumed_ = false;

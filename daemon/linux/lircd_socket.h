@@ -40,7 +40,6 @@ class LircdSocket : public CodeOutput {
   void Close();
 
   int64_t DroppedLines() const { return dropped_lines_; }
-  size_t ClientCount() const { return clients_.size(); }
 
   // A client's backlog holds at most this many bytes.
   static constexpr size_t kMaxBacklogBytes = 16384;

@@ -114,11 +114,6 @@ std::optional<MqttSettings> MakeMqttSettings(const mqtt::MqttOptions& texts, std
 }
 
 struct MqttOutput::State {
-  struct Item {
-    Clock::time_point when;
-    std::optional<mqtt::Code> code;
-    std::optional<std::vector<std::string>> buttons;
-  };
   enum class Link { kIdle, kConnecting, kReady };
 
   MqttSettings settings;
@@ -133,7 +128,7 @@ struct MqttOutput::State {
 
   // Shared with the callers of Publish() and the destructor.
   std::mutex mutex;
-  std::deque<Item> queue;
+  std::deque<mqtt::Pending> queue;
   std::size_t queue_dropped = 0;
   bool stop = false;
   bool finished = false;
@@ -255,7 +250,7 @@ struct MqttOutput::State {
 
   // Takes what callers queued; true once the output is to stop.
   bool Drain() {
-    std::deque<Item> items;
+    std::deque<mqtt::Pending> items;
     std::size_t dropped;
     bool stopping;
     {
@@ -540,11 +535,9 @@ void MqttOutput::Publish(mqtt::Code code) {
   {
     std::lock_guard lock(state_->mutex);
     if (state_->finished) return;
-    if (state_->queue.size() >= kMaxQueued) {
-      state_->queue.pop_front();
+    if (mqtt::PushPending(state_->queue, {when, std::move(code), std::nullopt}, kMaxQueued)) {
       ++state_->queue_dropped;
     }
-    state_->queue.push_back({when, std::move(code), std::nullopt});
   }
   state_->Wake();
 }
@@ -563,7 +556,7 @@ void MqttOutput::SetButtons(std::vector<std::string> buttons) {
   {
     std::lock_guard lock(state_->mutex);
     if (state_->finished) return;
-    state_->queue.push_back({Clock::now(), std::nullopt, std::move(buttons)});
+    mqtt::PushPending(state_->queue, {Clock::now(), std::nullopt, std::move(buttons)}, kMaxQueued);
   }
   state_->Wake();
 }

@@ -13,7 +13,6 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <limits>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -69,6 +68,9 @@ class SourceThread {
     std::string error;
     while (!Stopping()) {
       const Source::End end = source_.Run(queue_, error);
+      // A source that ended while it held a stamped change never pushes it: the line's
+      // silence counts again, or a train in progress would not end while the device is away.
+      queue_.NoChangeBefore(kNoChangeYet);
       if (end != Source::End::kLost) break;
       std::fprintf(stderr, "sfh56d: %s: %s; trying again every %d s\n", source_.Name().c_str(),
                    error.c_str(), kReopenSeconds);
@@ -117,6 +119,7 @@ int RunDaemon(Source& source, TrainInput& input, const RunHooks& hooks) {
   const bool own_clock = source.OwnClock();
   bool ended = false;
   bool stop = false;
+  bool failed = false;
   std::vector<pollfd> fds;
   while (!ended && !stop) {
     fds.clear();
@@ -136,6 +139,7 @@ int RunDaemon(Source& source, TrainInput& input, const RunHooks& hooks) {
     }
     if (ppoll(fds.data(), fds.size(), limit, nullptr) < 0 && errno != EINTR) {
       std::fprintf(stderr, "sfh56d: poll: %s\n", std::strerror(errno));
+      failed = true;
       break;
     }
     // The clock, then what the source holds, then the queue: every change stamped up to
@@ -144,8 +148,7 @@ int RunDaemon(Source& source, TrainInput& input, const RunHooks& hooks) {
     const int64_t now_ns = MonotonicNs();
     const int64_t held_from_ns = queue.NoChangeBeforeNs();
     const int64_t quiet_until_ns =
-        std::min(now_ns, held_from_ns == std::numeric_limits<int64_t>::min() ? held_from_ns
-                                                                             : held_from_ns - 1);
+        std::min(now_ns, held_from_ns == kChangeInHand ? held_from_ns : held_from_ns - 1);
     // Drained whatever poll said: changes may have come since it returned.
     ended = queue.DrainInto(input);
     if (!own_clock) input.Quiet(quiet_until_ns);
@@ -173,7 +176,7 @@ int RunDaemon(Source& source, TrainInput& input, const RunHooks& hooks) {
   input.Flush();
   if (hooks.socket != nullptr) hooks.socket->Close();
   close(signal_fd);
-  return 0;
+  return failed ? 1 : 0;
 }
 
 }  // namespace sfh56::daemon

@@ -160,6 +160,11 @@ Source::End SerialSource::Run(PulseSink& sink, std::string& error) {
   sigaction(SIGUSR1, &wake, nullptr);
   thread_ = pthread_self();
   running_.store(true);
+  // However the run ends: a stop must not signal a thread that may have ended.
+  struct Running {
+    std::atomic<bool>& flag;
+    ~Running() { flag.store(false); }
+  } running{running_};
   RaisePriority();
 
   serial_icounter_struct counts{};
@@ -190,13 +195,12 @@ Source::End SerialSource::Run(PulseSink& sink, std::string& error) {
     last_count = count;
     // More than one change since the last wake-up: some came between two waits and
     // carry no time. The train they belong to cannot be decoded truthfully.
-    if (changes > 1) sink.Lost();
+    if (changes > 1) sink.Lost(now_ns);
     const bool now_mark = (bits & pin_bit_) == 0;
     if (changes > 0 && now_mark != mark) sink.Edge(now_mark, now_ns);
     mark = now_mark;
     sink.NoChangeBefore(kNoChangeYet);
   }
-  running_.store(false);
   return End::kStopped;
 }
 

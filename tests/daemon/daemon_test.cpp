@@ -1,6 +1,7 @@
 // The daemon's portable logic: code maps, line formats, source names, and the pipeline
-// input driven by the run loop's clock.
+// input driven by the run loop's clock; the run loop with a device that goes away.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <cmath>
 #include <fstream>
@@ -10,6 +11,8 @@
 
 #include "daemon/code_map.h"
 #include "daemon/code_output.h"
+#include "daemon/linux/run_loop.h"
+#include "daemon/linux/stop_event.h"
 #include "daemon/options.h"
 #include "daemon/pipeline_input.h"
 #include "tools/ir_input.h"
@@ -158,14 +161,53 @@ TEST(PipelineInput, LostChangesDropTheTrainTheyBelongTo) {
   PipelineInput damaged({0, 16}, some);
   for (size_t i = 0; i < edges.size(); ++i) {
     whole.Edge(edges[i].first, edges[i].second);
-    if (i == 20) damaged.Lost();  // inside the first frame of the first press
+    if (i == 20) damaged.Lost(edges[i].second);  // inside the first frame of the first press
     damaged.Edge(edges[i].first, edges[i].second);
   }
+  // After the last train ended: that train stays whole, and none follows to be dropped.
+  damaged.Lost(edges.back().second + 1000 * kNsPerMs);
   whole.Flush();
   damaged.Flush();
   ASSERT_FALSE(all.codes.empty());
   EXPECT_EQ(damaged.Counts().lost, 1);
   EXPECT_EQ(some.codes, std::vector<std::string>(all.codes.begin() + 1, all.codes.end()));
+}
+
+// Pushes part of a frame whose last edge is now, then goes away for good while it holds
+// a stamped change. A descriptor limit of 1 makes the run loop's poll fail.
+struct VanishingSource : Source {
+  bool Open(std::string&) override { return false; }
+  End Run(PulseSink& sink, std::string&) override {
+    const auto edges = RecordedEdges("serial_remotes.tsv");
+    setrlimit(RLIMIT_NOFILE, &fd_limit);
+    const int64_t shift_ns = MonotonicNs() - edges[19].second;
+    for (size_t i = 0; i < 20; ++i) sink.Edge(edges[i].first, edges[i].second + shift_ns);
+    sink.NoChangeBefore(kChangeInHand);
+    return End::kLost;
+  }
+  void Stop() override {}
+  bool OwnClock() const override { return false; }
+  std::string Name() const override { return "vanishing"; }
+  rlimit fd_limit{};
+};
+
+TEST(RunDaemon, EndsATrainWhileTheDeviceIsAwayAndFailsWhenPollFails) {
+  rlimit fds{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &fds), 0);
+  for (const rlim_t fd_limit : {fds.rlim_cur, rlim_t{1}}) {
+    VanishingSource source;
+    source.fd_limit = {fd_limit, fds.rlim_max};
+    Collected got;
+    PipelineInput input({0, 16}, got);
+    int64_t trains = 0;
+    int rounds = 0;  // not time: a loop that never takes the silence spins through them at once
+    RunHooks hooks;
+    hooks.done = [&] { return (trains = input.Counts().trains) > 0 || ++rounds > 10000; };
+    const int status = RunDaemon(source, input, hooks);
+    setrlimit(RLIMIT_NOFILE, &fds);
+    EXPECT_EQ(status, fd_limit == 1 ? 1 : 0);
+    EXPECT_EQ(trains, fd_limit == 1 ? 0 : 1);
+  }
 }
 
 }  // namespace

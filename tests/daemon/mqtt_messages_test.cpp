@@ -1,6 +1,6 @@
 // What the daemon publishes over MQTT, checked as values: addresses from the command line,
-// JSON that stays valid for any name, the hub's trigger topics, the unnamed-code rule and
-// the offline buffer.
+// JSON that stays valid for any name, the hub's trigger topics, the unnamed-code rule, the
+// offline buffer and the queue from callers to the output's thread.
 #include "daemon/mqtt_messages.h"
 
 #include <gtest/gtest.h>
@@ -188,6 +188,25 @@ TEST(MqttMessages, OfflineBufferKeepsTheLastHundredCodesOfTenSeconds) {
   std::string order;
   for (const auto& kept : buffer.Take(start + seconds(1))) order += kept.messages[0].payload + " ";
   EXPECT_EQ(order, "0 100 200 300 ");
+}
+
+TEST(MqttMessages, AFullQueueDropsTheOldestCodeButNeverAButtonList) {
+  // Items pushed into a queue of three (B: a button list, a digit: a code), and those kept.
+  const std::pair<std::string, std::string> cases[] = {
+      {"1234", "234"}, {"B123", "B23"}, {"12B34", "B34"}, {"123B", "123B"}, {"BBB1", "BBB1"}};
+  for (const auto& [pushed, kept] : cases) {
+    std::deque<Pending> queue;
+    std::size_t dropped = 0;
+    for (const char kind : pushed) {
+      Pending item{{}, Code{std::string(1, kind), 0, "", "", false}, std::nullopt};
+      if (kind == 'B') item = {{}, std::nullopt, std::vector<std::string>{"Power"}};
+      dropped += PushPending(queue, std::move(item), 3);
+    }
+    std::string after;
+    for (const auto& item : queue) after += item.code ? item.code->code : "B";
+    EXPECT_EQ(after, kept) << pushed;
+    EXPECT_EQ(dropped, pushed.size() - kept.size()) << pushed;
+  }
 }
 
 TEST(MqttMessages, ReconnectPausesGrowToThirtySeconds) {

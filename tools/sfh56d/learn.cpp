@@ -5,7 +5,6 @@
 #include <istream>
 #include <ostream>
 
-#include "daemon/code_map.h"
 #include "daemon/linux/run_loop.h"
 #include "tools/report/advisor.h"
 
@@ -27,14 +26,16 @@ report::Remote AsRemote(const std::string& button, const std::vector<PulseTrain>
   report::Remote remote;
   remote.name = "learn";
   remote.named = true;
-  int64_t last_ns = 0;
+  int64_t last_ticks = 0;
   for (const PulseTrain& train : trains) {
-    const int64_t first_ns = train.EdgeCount() > 0 ? train.Edges[0].Timestamp : last_ns;
-    if (remote.presses.empty() || first_ns - last_ns > kSequenceGapNs / kNsPerUs) {
+    const int64_t first_ticks = train.EdgeCount() > 0 ? train.Edges[0].Timestamp : last_ticks;
+    if (remote.presses.empty() ||
+        SequenceTimedOut(first_ticks, last_ticks,
+                         SequenceGapTicksFor(static_cast<int64_t>(train.TicksPerSecond)))) {
       remote.presses.push_back({button, button, {}, false, {}});
     }
     remote.presses.back().trains.push_back(train);
-    if (train.EdgeCount() > 0) last_ns = train.Edges[train.EdgeCount() - 1].Timestamp;
+    if (train.EdgeCount() > 0) last_ticks = train.Edges[train.EdgeCount() - 1].Timestamp;
   }
   return remote;
 }
@@ -55,7 +56,6 @@ bool ButtonLearner::Add(const std::string& code) {
 int RunLearn(Source& source, const PipelineSettings& settings, const std::string& file,
              std::istream& in, std::ostream& out) {
   std::vector<std::pair<std::string, std::string>> learned;  // code, name
-  CodeMap so_far;
   for (;;) {
     out << "Button name (an empty line ends): " << std::flush;
     std::string name;

@@ -289,10 +289,12 @@ DecodedTrain DecodeStable(const PulseTrain& train, int32_t bit_mask, StableDecis
     // A first mark over the leader limit that is no longer than the train's other long
     // marks is a half-bit like them: dropping it would invert the phase of every bit
     // after it, and a first mark a microsecond either side of the limit would give two
-    // codes.
+    // codes. It is kept, and the result says so.
     std::copy_backward(w.begin(), w.begin() + k, w.begin() + k + 1);
     w[0] = {1, duration(0)};
     ++k;
+    result.drop[0] = DecodedTrain::Drop::kKept;
+    leader_dropped = false;
   }
   if (mode == CodingMode::kBiPhase) {
     acc = 1;

@@ -61,26 +61,42 @@ void SortByDuration(const Interval* intervals, const int64_t* ticks, int count, 
         const uint64_t offset = static_cast<uint64_t>(ticks[i]) - static_cast<uint64_t>(low);
         keys[i] = offset << kIndexBits | static_cast<uint64_t>(i);
       }
-      uint64_t* from = keys.data();
-      uint64_t* to = keys_tmp.data();
       const int passes = (bits + kDigitBits - 1) / kDigitBits;  // none when all are equal
       const int digit = passes > 0 ? (bits + passes - 1) / passes : 0;
       const uint64_t mask = (uint64_t{1} << digit) - 1;
+      if (passes == 0) {
+        for (int i = 0; i < count; ++i) order[i] = static_cast<uint16_t>(i);
+        return;
+      }
+      // Every pass's counts in one reading: a pass only reorders the keys.
+      std::array<std::array<int, 1 << kDigitBits>, kMaxCountingBits / kDigitBits> start;
+      for (int pass = 0; pass < passes; ++pass) std::fill_n(start[pass].data(), mask + 1, 0);
+      for (int i = 0; i < count; ++i) {
+        for (int pass = 0; pass < passes; ++pass) {
+          ++start[pass][(keys[i] >> (kIndexBits + pass * digit)) & mask];
+        }
+      }
+      uint64_t* from = keys.data();
+      uint64_t* to = keys_tmp.data();
       for (int pass = 0; pass < passes; ++pass) {
         const int shift = kIndexBits + pass * digit;
-        std::array<int, 1 << kDigitBits> start;
-        std::fill_n(start.data(), mask + 1, 0);
-        for (int i = 0; i < count; ++i) ++start[(from[i] >> shift) & mask];
+        int* at = start[pass].data();
         int sum = 0;
         for (uint64_t b = 0; b <= mask; ++b) {
-          const int c = start[b];
-          start[b] = sum;
+          const int c = at[b];
+          at[b] = sum;
           sum += c;
         }
-        for (int i = 0; i < count; ++i) to[start[(from[i] >> shift) & mask]++] = from[i];
-        std::swap(from, to);
+        if (pass + 1 == passes) {
+          // The last pass places the indices alone.
+          for (int i = 0; i < count; ++i) {
+            order[at[(from[i] >> shift) & mask]++] = static_cast<uint16_t>(from[i]);
+          }
+        } else {
+          for (int i = 0; i < count; ++i) to[at[(from[i] >> shift) & mask]++] = from[i];
+          std::swap(from, to);
+        }
       }
-      for (int i = 0; i < count; ++i) order[i] = static_cast<uint16_t>(from[i]);
       return;
     }
   }

@@ -1,6 +1,7 @@
 #include "decode/stable_decoder.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 namespace sfh56 {
@@ -27,6 +28,83 @@ struct Interval {
   uint8_t level;
   double seconds;
 };
+
+// Tick counts whose offsets from the smallest span at most this many bits are sorted in
+// counting passes of at most kDigitBits bits each; wider spans by comparison.
+constexpr int kMaxCountingBits = 24;
+constexpr int kDigitBits = 8;
+// The low bits of a counting key hold the interval's index.
+constexpr int kIndexBits = 16;
+
+// Writes to order the indices 0..count-1 of intervals (each of ticks[i] ticks) by
+// duration. by_ticks: every duration is its tick count's quotient by one positive rate.
+// Both conversions round monotonically, so ordering the tick counts orders the durations,
+// equal ones side by side; a train's tick counts span a few thousand and sort in two or
+// three stable counting passes, without the mispredicted branches of a comparison sort.
+// Durations that compare equal (a zero and a negative zero) are interchangeable: no
+// decision tells them apart.
+void SortByDuration(const Interval* intervals, const int64_t* ticks, int count, bool by_ticks,
+                    uint16_t* order) {
+  if (count <= 0) return;
+  if (by_ticks) {
+    int64_t low = ticks[0];
+    int64_t high = ticks[0];
+    for (int i = 1; i < count; ++i) {
+      low = std::min(low, ticks[i]);
+      high = std::max(high, ticks[i]);
+    }
+    const int bits = std::bit_width(static_cast<uint64_t>(high) - static_cast<uint64_t>(low));
+    if (bits <= kMaxCountingBits) {
+      std::array<uint64_t, kEdgeCapacity> keys;
+      std::array<uint64_t, kEdgeCapacity> keys_tmp;
+      for (int i = 0; i < count; ++i) {
+        const uint64_t offset = static_cast<uint64_t>(ticks[i]) - static_cast<uint64_t>(low);
+        keys[i] = offset << kIndexBits | static_cast<uint64_t>(i);
+      }
+      const int passes = (bits + kDigitBits - 1) / kDigitBits;  // none when all are equal
+      const int digit = passes > 0 ? (bits + passes - 1) / passes : 0;
+      const uint64_t mask = (uint64_t{1} << digit) - 1;
+      if (passes == 0) {
+        for (int i = 0; i < count; ++i) order[i] = static_cast<uint16_t>(i);
+        return;
+      }
+      // Every pass's counts in one reading: a pass only reorders the keys.
+      std::array<std::array<int, 1 << kDigitBits>, kMaxCountingBits / kDigitBits> start;
+      for (int pass = 0; pass < passes; ++pass) std::fill_n(start[pass].data(), mask + 1, 0);
+      for (int i = 0; i < count; ++i) {
+        for (int pass = 0; pass < passes; ++pass) {
+          ++start[pass][(keys[i] >> (kIndexBits + pass * digit)) & mask];
+        }
+      }
+      uint64_t* from = keys.data();
+      uint64_t* to = keys_tmp.data();
+      for (int pass = 0; pass < passes; ++pass) {
+        const int shift = kIndexBits + pass * digit;
+        int* at = start[pass].data();
+        int sum = 0;
+        for (uint64_t b = 0; b <= mask; ++b) {
+          const int c = at[b];
+          at[b] = sum;
+          sum += c;
+        }
+        if (pass + 1 == passes) {
+          // The last pass places the indices alone.
+          for (int i = 0; i < count; ++i) {
+            order[at[(from[i] >> shift) & mask]++] = static_cast<uint16_t>(from[i]);
+          }
+        } else {
+          for (int i = 0; i < count; ++i) to[at[(from[i] >> shift) & mask]++] = from[i];
+          std::swap(from, to);
+        }
+      }
+      return;
+    }
+  }
+  for (int i = 0; i < count; ++i) order[i] = static_cast<uint16_t>(i);
+  std::sort(order, order + count, [intervals](uint16_t a, uint16_t b) {
+    return intervals[a].seconds < intervals[b].seconds;
+  });
+}
 
 // The length between short and long among values (sorted): the middle of the gap
 // between two neighbouring values that scores best, the score being the gap's width as
@@ -86,6 +164,10 @@ DecodedTrain DecodeStable(const PulseTrain& train, int32_t bit_mask, StableDecis
   DecodedTrain result;
   const int n = std::min<int32_t>(train.LastEdgeIndex, kEdgeCapacity - 1);
   const double tps = train.TicksPerSecond;
+  auto ticks_of = [&](int c) {
+    return static_cast<int64_t>(static_cast<uint64_t>(train.Edges[c + 1].Timestamp) -
+                                static_cast<uint64_t>(train.Edges[c].Timestamp));
+  };
   auto duration = [&](int c) {
     return SecondsBetween(train.Edges[c].Timestamp, train.Edges[c + 1].Timestamp, tps);
   };
@@ -95,58 +177,92 @@ DecodedTrain DecodeStable(const PulseTrain& train, int32_t bit_mask, StableDecis
   }
   if (n <= kMaxIgnoredLastEdgeIndex) return result;
 
+  // The kept intervals and their tick counts, read and filtered in one pass: only the
+  // first two can be leaders, so the rest are kept or dropped without a branch.
   std::array<Interval, kEdgeCapacity> w;
-  for (int c = 0; c < n; ++c) w[c] = {IntervalLevel(train.Edges[c]), duration(c)};
-
-  const bool long_leader = w[0].seconds > kLongLeaderMarkSeconds &&
-                           w[1].seconds > kLongLeaderSpaceSeconds &&
+  std::array<int64_t, kEdgeCapacity> kept_ticks;
+  const double head[2] = {duration(0), duration(1)};
+  const bool long_leader = head[0] > kLongLeaderMarkSeconds && head[1] > kLongLeaderSpaceSeconds &&
                            n >= kLongLeaderMinLastEdgeIndex;
   int k = 0;
   bool leader_dropped = false;
   result.interval_count = n;
   result.long_leader = long_leader;
   result.bit_of.fill(-1);
-  for (int j = 0; j < n; ++j) {
-    const double d = w[j].seconds;
+  for (int j = 0; j < 2; ++j) {
+    const double d = head[j];
+    const uint8_t level = IntervalLevel(train.Edges[j]);
     DecodedTrain::Drop& drop = result.drop[j];
     if (!(d < kGapSeconds)) {
       drop = DecodedTrain::Drop::kGap;
-    } else if (long_leader && j < 2) {
+    } else if (long_leader) {
       drop = DecodedTrain::Drop::kLongLeader;
-    } else if (j == 0 && w[0].level == 1 && d > kLeaderMarkSeconds) {
+    } else if (j == 0 && level == 1 && d > kLeaderMarkSeconds) {
       drop = DecodedTrain::Drop::kLeaderMark;
       leader_dropped = true;
     } else {
-      w[k++] = w[j];
+      kept_ticks[k] = ticks_of(j);
+      w[k++] = {level, d};
     }
   }
+  for (int j = 2; j < n; ++j) {
+    const int64_t ticks = ticks_of(j);
+    const double d = static_cast<double>(ticks) / tps;  // duration(j)
+    const bool kept = d < kGapSeconds;
+    result.drop[j] = kept ? DecodedTrain::Drop::kKept : DecodedTrain::Drop::kGap;
+    kept_ticks[k] = ticks;
+    w[k] = {IntervalLevel(train.Edges[j]), d};
+    k += kept ? 1 : 0;
+  }
 
-  // Statistics leave out the first two intervals, as the classic decoder does.
+  // Statistics leave out the first two intervals, as the classic decoder does. The
+  // intervals first..last sorted by duration once ("all", the values of a bi-phase cut),
+  // then split by level in that order: each level's durations, sorted, for every
+  // decision below.
   const int first = k > kSkippedIntervals ? kSkippedIntervals : 0;
   const int last = k - 1;
+  std::array<double, kEdgeCapacity> all;
+  std::array<std::array<double, kEdgeCapacity>, 2> sorted;
+  int count_of[2] = {0, 0};
+  {
+    std::array<uint16_t, kEdgeCapacity> order;
+    const int count = last - first + 1;
+    SortByDuration(w.data() + first, kept_ticks.data() + first, count, tps > 0.0, order.data());
+    int c0 = 0;
+    int c1 = 0;
+    for (int i = 0; i < count; ++i) {
+      const Interval& interval = w[first + order[i]];
+      const double v = interval.seconds;
+      all[i] = v;
+      sorted[0][c0] = v;
+      sorted[1][c1] = v;
+      const int mark = interval.level != 0 ? 1 : 0;
+      c1 += mark;
+      c0 += 1 - mark;
+    }
+    count_of[0] = c0;
+    count_of[1] = c1;
+  }
+  // Each level's extremes (no kept duration is NaN: it would have been dropped as a gap).
   double min_of[2] = {100.0, 100.0};
   double max_of[2] = {0.0, 0.0};
-  for (int i = first; i <= last; ++i) {
-    const int level = w[i].level != 0 ? 1 : 0;
-    min_of[level] = std::min(min_of[level], w[i].seconds);
-    max_of[level] = std::max(max_of[level], w[i].seconds);
+  for (int level = 0; level < 2; ++level) {
+    if (count_of[level] == 0) continue;
+    min_of[level] = std::min(min_of[level], sorted[level][0]);
+    max_of[level] = std::max(max_of[level], sorted[level][count_of[level] - 1]);
   }
   const double spread0 = max_of[0] - min_of[0];
   const double spread1 = max_of[1] - min_of[1];
-  // Each level's durations, sorted once for every decision below. A level carries data
-  // when they form more than one cluster; jitter alone must not choose the mode.
-  std::array<std::array<double, kEdgeCapacity>, 2> sorted;
-  int count_of[2] = {0, 0};
-  for (int i = first; i <= last; ++i) {
-    const int level = w[i].level != 0 ? 1 : 0;
-    sorted[level][count_of[level]++] = w[i].seconds;
-  }
+  // A level carries data when its durations form more than one cluster; jitter alone
+  // must not choose the mode.
   bool clustered[2] = {false, false};
   for (int level = 0; level < 2; ++level) {
     const double* v = sorted[level].data();
-    std::sort(sorted[level].begin(), sorted[level].begin() + count_of[level]);
     for (int i = 0; i + 1 < count_of[level]; ++i) {
-      if (v[i + 1] > kLeastClusterRatio * v[i]) clustered[level] = true;
+      if (v[i + 1] > kLeastClusterRatio * v[i]) {
+        clustered[level] = true;
+        break;
+      }
     }
   }
   double limit = (last - first) * kWalkShare;
@@ -162,13 +278,10 @@ DecodedTrain DecodeStable(const PulseTrain& train, int32_t bit_mask, StableDecis
   if (mode != CodingMode::kBiPhase) limit /= 2;
   const uint8_t data_level = mode == CodingMode::kMark ? 1 : 0;
 
-  std::array<double, kEdgeCapacity> merged;
   const double* values = sorted[data_level].data();
   int m = count_of[data_level];
   if (mode == CodingMode::kBiPhase) {
-    std::merge(sorted[0].begin(), sorted[0].begin() + count_of[0], sorted[1].begin(),
-               sorted[1].begin() + count_of[1], merged.begin());
-    values = merged.data();
+    values = all.data();
     m = count_of[0] + count_of[1];
   }
   const double threshold = WidestGapCut(values, m, limit);
@@ -192,10 +305,12 @@ DecodedTrain DecodeStable(const PulseTrain& train, int32_t bit_mask, StableDecis
     // A first mark over the leader limit that is no longer than the train's other long
     // marks is a half-bit like them: dropping it would invert the phase of every bit
     // after it, and a first mark a microsecond either side of the limit would give two
-    // codes.
+    // codes. It is kept, and the result says so.
     std::copy_backward(w.begin(), w.begin() + k, w.begin() + k + 1);
     w[0] = {1, duration(0)};
     ++k;
+    result.drop[0] = DecodedTrain::Drop::kKept;
+    leader_dropped = false;
   }
   if (mode == CodingMode::kBiPhase) {
     acc = 1;

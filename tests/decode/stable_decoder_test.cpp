@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <sstream>
 #include <string>
@@ -66,8 +67,19 @@ std::string Classic(const PulseTrain& train) {
   return std::string(Decoder::Decode(train, 0, state).code);
 }
 
+// The code, with the decode's account of its filter checked: the intervals it marks kept
+// are the ones it counts, and the first mark is marked a dropped leader exactly when it
+// says so.
 std::string Stable(const PulseTrain& train) {
-  return std::string(DecodeStable(train, 0).Code());
+  StableDecisions d;
+  const DecodedTrain r = DecodeStable(train, 0, &d);
+  if (r.outcome == DecodedTrain::Outcome::kFull) {
+    EXPECT_EQ(
+        std::count(r.drop.begin(), r.drop.begin() + r.interval_count, DecodedTrain::Drop::kKept),
+        d.kept);
+    EXPECT_EQ(r.drop[0] == DecodedTrain::Drop::kLeaderMark, d.leader_dropped);
+  }
+  return std::string(r.Code());
 }
 
 struct Case {
@@ -93,6 +105,11 @@ const Case kCases[] = {
     {"three space lengths", "x9 +500 -270 +500 -435 +500 -600 | +500", false, false},
     // Every mark one length, every space another: no level carries data.
     {"one length per level", "+604 -2557 x10 +605 -452 | +604", false, false},
+    // A first mark over the leader limit, longer than any other: a leader, dropped.
+    {"space-coded, leader mark",
+     "+4200 -1100 x4 +560 -560 +560 -1690 +560 -560 +560 -560 +560 -1690 +560 -1690 +560 -560 "
+     "+560 -1690 +560",
+     true, true},
     // A bi-phase-looking train whose first mark lies at the leader limit.
     {"first mark at the leader limit",
      "+3004 -998 +978 -2967 +950 -2968 +950 -2968 +950 -2968 +951 -2968 +2897 -1001 +977", false,

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "decode/decoder.h"
 #include "platform/win32/win32_message_boxes.h"
 #include "platform/win32/win32_serial_port.h"
 #include "receiver/capture_seams.h"
@@ -42,7 +43,6 @@ class ProbeReceiver : public ControlChannel,
   CaptureSeams Seams() { return {*this, *this, settings, trains, *this}; }
 
   Wake Wait(uint32_t timeout_ms, platform::Waitable* device) override {
-    PrintAdmitted("(nothing)");  // the capture waits again: the train gave no code
     return WaitForWake(scheduler_, {*terminate_, *start_, *stop_}, device, timeout_ms);
   }
   void Acknowledge(bool running) override {
@@ -59,19 +59,13 @@ class ProbeReceiver : public ControlChannel,
   void Calibrate() override {}
   TimeBaseThresholds Thresholds() const override { return ThresholdsFor(frequency_); }
 
-  // Each admitted train is printed with the code the pipeline's decode delivers for it.
+  // Each admitted train is printed at once with a decode of its own, also a train that
+  // gives no code, which the pipeline's delivery never hears of.
+  void Deliver(std::string_view /*code*/, const DecodedTrain& /*decoded*/) override {}
   void TrainAdmitted(const PulseTrain& train) override {
-    admitted_ = train;
-    pending_ = true;
-  }
-  void Deliver(std::string_view code, const DecodedTrain& /*decoded*/) override {
-    PrintAdmitted(std::string(code));
-  }
-  void PrintAdmitted(const std::string& code) {
-    if (!pending_) return;
-    pending_ = false;
-    const PulseTrain& train = admitted_;
-    std::printf("train of %d edges -> %s\n  us:", train.EdgeCount(), code.c_str());
+    const DecodeResult result = Decoder::Decode(train, settings.BitMask, decoder_);
+    std::printf("train of %d edges -> %s\n  us:", train.EdgeCount(),
+                result.deliver ? std::string(result.code).c_str() : "(nothing)");
     for (int i = 1; i < train.EdgeCount(); ++i) {
       const double us =
           static_cast<double>(train.Edges[i].Timestamp - train.Edges[i - 1].Timestamp) * 1e6 /
@@ -94,8 +88,7 @@ class ProbeReceiver : public ControlChannel,
   std::unique_ptr<platform::Event> terminate_;
   std::unique_ptr<platform::Event> start_;
   std::unique_ptr<platform::Event> stop_;
-  PulseTrain admitted_;   // the last admitted train,
-  bool pending_ = false;  // until it is printed
+  DecoderState decoder_;
 };
 
 struct ProbeTimer {
@@ -127,7 +120,6 @@ int main(int argc, char** argv) {
   HANDLE thread = CreateThread(nullptr, 0, EndAfter, &timer, 0, nullptr);
   SerialCaptureState state;
   RunSerialCapture(receiver.Seams(), {scheduler, ports, boxes}, state);
-  receiver.PrintAdmitted("(nothing)");
   WaitForSingleObject(thread, INFINITE);
   CloseHandle(thread);
   std::printf("done\n");

@@ -54,6 +54,10 @@ void SortByDuration(const Interval* intervals, const int64_t* ticks, int count, 
       high = std::max(high, ticks[i]);
     }
     const int bits = std::bit_width(static_cast<uint64_t>(high) - static_cast<uint64_t>(low));
+    if (bits == 0) {  // all equal: in order already
+      for (int i = 0; i < count; ++i) order[i] = static_cast<uint16_t>(i);
+      return;
+    }
     if (bits <= kMaxCountingBits) {
       std::array<uint64_t, kEdgeCapacity> keys;
       std::array<uint64_t, kEdgeCapacity> keys_tmp;
@@ -61,13 +65,9 @@ void SortByDuration(const Interval* intervals, const int64_t* ticks, int count, 
         const uint64_t offset = static_cast<uint64_t>(ticks[i]) - static_cast<uint64_t>(low);
         keys[i] = offset << kIndexBits | static_cast<uint64_t>(i);
       }
-      const int passes = (bits + kDigitBits - 1) / kDigitBits;  // none when all are equal
-      const int digit = passes > 0 ? (bits + passes - 1) / passes : 0;
+      const int passes = (bits + kDigitBits - 1) / kDigitBits;
+      const int digit = (bits + passes - 1) / passes;
       const uint64_t mask = (uint64_t{1} << digit) - 1;
-      if (passes == 0) {
-        for (int i = 0; i < count; ++i) order[i] = static_cast<uint16_t>(i);
-        return;
-      }
       // Every pass's counts in one reading: a pass only reorders the keys.
       std::array<std::array<int, 1 << kDigitBits>, kMaxCountingBits / kDigitBits> start;
       for (int pass = 0; pass < passes; ++pass) std::fill_n(start[pass].data(), mask + 1, 0);

@@ -69,9 +69,8 @@ struct Options {
 // receive the stable decoding's.
 std::string CodeOf(const PulseTrain& train, Decoding decoding, int32_t bit_mask,
                    StableDecisions* decisions = nullptr) {
-  const DecodedTrain c = decoding == Decoding::kStable && decisions != nullptr
-                             ? DecodeStable(train, bit_mask, decisions)
-                             : DecodeWith(decoding, train, bit_mask);
+  const DecodedTrain c = decoding == Decoding::kStable ? DecodeStable(train, bit_mask, decisions)
+                                                       : DecodePulseTrain(train, bit_mask);
   if (c.outcome == DecodedTrain::Outcome::kFull) return std::string(c.Code());
   return c.outcome == DecodedTrain::Outcome::kRepeat ? "=" : "-";
 }
